@@ -1,0 +1,32 @@
+#pragma once
+
+#include <atomic>
+#include <span>
+#include <vector>
+
+#include "geometry/point2.h"
+#include "tracing/ray_record.h"
+
+namespace reflector {
+
+// The fixed beam: 150 parallel rays, 2 pixels apart vertically, ray 75 unshifted.
+inline constexpr int kBeamRayCount = 150;
+inline constexpr int kBeamCentralRay = 75;
+inline constexpr double kBeamSpacing = 2.0;
+inline constexpr int kBeamReflectionLimit = 5;
+inline constexpr double kMultipleReflectionPenalty = 500.0;
+inline constexpr double kMissCost = 1000.0;
+
+// Scores a reflector against the beam from source toward aim: each ray is
+// traced and recorded in rayRecords (cleared first, storage kept), and score
+// becomes the sum of the ray costs in ray order, lower being better. A hit ray
+// costs the target's distance to the line of its last leg, plus 500 if it was
+// reflected twice or more; a miss costs 1000.
+//
+// stopRequested is read afresh before every ray; when it is set the call
+// returns false at once, leaving the records traced so far and a score of 0.
+bool EvaluateBeam(std::span<const Point2> vertices, Point2 source, Point2 aim, Point2 target,
+                  const std::atomic<bool>& stopRequested, std::vector<RayRecord>& rayRecords,
+                  double& score);
+
+}  // namespace reflector

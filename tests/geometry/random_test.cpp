@@ -1,0 +1,56 @@
+#include "geometry/random.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace reflector {
+namespace {
+
+// The generator is process-wide: every test starts from a known state.
+class RandomTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetRandomState(1); }
+  void TearDown() override { SetRandomState(1); }
+};
+
+TEST_F(RandomTest, FixedSequenceFromStateOne) {
+  EXPECT_EQ(NextRandom(), 41);
+  EXPECT_EQ(NextRandom(), 18467);
+  EXPECT_EQ(NextRandom(), 6334);
+  EXPECT_EQ(RandomState(), 1u * 214013u * 214013u * 214013u +
+                               2531011u * 214013u * 214013u + 2531011u * 214013u + 2531011u);
+}
+
+TEST_F(RandomTest, UniformDrawFormula) {
+  const double k = 1.0 / 32767.0;
+  EXPECT_EQ(k, 3.051850947599719e-05);
+  const double first = RandomUniform(-0.4, 0.4);
+  EXPECT_EQ(first, -0.4 + (41 * k) * 0.8);
+  EXPECT_GT(first, -0.4);
+}
+
+TEST_F(RandomTest, BothEndsAreReachable) {
+  std::set<int> values;
+  bool low = false;
+  bool high = false;
+  for (int i = 0; i < 1 << 20; ++i) {
+    const std::uint32_t before = RandomState();
+    const int r = NextRandom();
+    ASSERT_GE(r, 0);
+    ASSERT_LE(r, 32767);
+    values.insert(r);
+    SetRandomState(before);
+    const double u = RandomUniform(-0.4, 0.4);
+    ASSERT_GE(u, -0.4);
+    ASSERT_LE(u, 0.4 + 1e-16);
+    if (r == 0) low = low || u == -0.4;
+    if (r == 32767) high = high || u == -0.4 + 0.8;
+  }
+  EXPECT_EQ(values.size(), 32768u);
+  EXPECT_TRUE(low);
+  EXPECT_TRUE(high);
+}
+
+}  // namespace
+}  // namespace reflector
