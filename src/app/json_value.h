@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace reflector {
+
+// A parsed JSON value that remembers where it stood in the text, so that
+// messages about it can point there. Numbers keep their text, so callers can
+// tell 3 from 3.0 and check ranges themselves.
+struct JsonValue {
+  enum class Kind { Null, Boolean, Number, String, Array, Object };
+
+  Kind kind = Kind::Null;
+  bool boolean = false;
+  std::string text;  // a string's contents, or a number as written
+  std::vector<JsonValue> items;
+  std::vector<std::pair<std::string, JsonValue>> members;  // in order of appearance
+  int line = 1;    // 1-based position of the value's first character
+  int column = 1;
+  int keyLine = 0;  // for an object member: where its key stood
+  int keyColumn = 0;
+};
+
+// Where and why a text is not JSON.
+struct JsonError {
+  int line = 1;
+  int column = 1;
+  std::string message;
+};
+
+// Parses one JSON document (RFC 8259), whitespace around it allowed. Nesting
+// deeper than 64 levels is refused rather than risking the stack. Returns false
+// and fills error on malformed input.
+bool ParseJson(std::string_view text, JsonValue& value, JsonError& error);
+
+// "an object", "an array", ... for messages.
+const char* DescribeKind(JsonValue::Kind kind);
+
+}  // namespace reflector

@@ -1,0 +1,73 @@
+#include "optimizer/reflector_optimizer.h"
+
+#include "optimizer/evolution.h"
+#include "threading/scoped_lock.h"
+#include "threading/yield_lock.h"
+#include "tracing/beam.h"
+
+namespace reflector {
+
+namespace {
+
+constexpr int kReplacementsPerGeneration = 5;
+
+}  // namespace
+
+ReflectorOptimizer::ReflectorOptimizer(const SceneSnapshot& sceneSnapshot,
+                                       std::uint32_t generations)
+    : thread(&ReflectorOptimizer::RunGenerations),
+      snapshot(sceneSnapshot),
+      generationLimit(generations) {
+  // Last: the worker may start reading before this constructor returns.
+  thread.Start(this);
+}
+
+ReflectorOptimizer::~ReflectorOptimizer() {
+  // First: the worker reads the snapshot and writes the population until it ends.
+  thread.Stop();
+}
+
+void ReflectorOptimizer::LockState(const Population** populationOut,
+                                   const SceneSnapshot** snapshotOut) {
+  static_cast<Lockable&>(lock).Lock();
+  if (populationOut) *populationOut = &population;
+  if (snapshotOut) *snapshotOut = &snapshot;
+}
+
+void ReflectorOptimizer::UnlockState() { static_cast<Lockable&>(lock).Unlock(); }
+
+void ReflectorOptimizer::YieldLock(unsigned milliseconds) {
+  reflector::YieldLock(lock, milliseconds);
+}
+
+void ReflectorOptimizer::RunGenerations() {
+  {
+    ScopedLock hold(&lock);
+    FillPopulation();
+    for (std::uint32_t generation = 0; generation < generationLimit; ++generation) {
+      // The one moment of a generation at which a reader can take the lock.
+      YieldLock(0);
+      MutatePopulation();
+      bool stopped = false;
+      for (int i = 0; i < kPopulationSize && !stopped; ++i) stopped = !EvaluateCandidate(i);
+      if (stopped) break;
+      for (int i = 0; i < kReplacementsPerGeneration; ++i) ReplaceWorstWithBest();
+      completedGenerations.store(generation + 1);
+    }
+  }
+  done.store(true);
+}
+
+void ReflectorOptimizer::FillPopulation() { reflector::FillPopulation(population, snapshot); }
+
+void ReflectorOptimizer::MutatePopulation() { reflector::MutatePopulation(population); }
+
+bool ReflectorOptimizer::EvaluateCandidate(int candidateIndex) {
+  Candidate& candidate = population.candidates[candidateIndex];
+  return EvaluateBeam(candidate.vertices, snapshot.source, snapshot.aim, snapshot.target,
+                      thread.StopRequested(), candidate.rayRecords, candidate.score);
+}
+
+void ReflectorOptimizer::ReplaceWorstWithBest() { reflector::ReplaceWorstWithBest(population); }
+
+}  // namespace reflector
