@@ -21,6 +21,8 @@ bool EvaluateBeam(std::span<const Point2> vertices, Point2 source, Point2 aim, P
     const Point2 rayAim{aim.x, aim.y + offset};
 
     RayRecord record;
+    // One allocation for the longest possible path, instead of regrowing it.
+    record.path.reserve(kBeamReflectionLimit + 2);
     TracePath(vertices, kBeamReflectionLimit, start, rayAim, record.path);
     const std::size_t n = record.path.size();
     if (n >= 3) {
