@@ -1,5 +1,7 @@
 #pragma once
 
+#include <climits>
+
 #include "geometry/point2.h"
 
 namespace reflector {
@@ -15,7 +17,17 @@ struct ScreenPoint {
 // Exact: every int is a double.
 inline Point2 ToPoint2(ScreenPoint p) { return {static_cast<double>(p.x), static_cast<double>(p.y)}; }
 
-// Truncates each coordinate toward zero, as drawing does.
-inline ScreenPoint ToScreenPoint(Point2 p) { return {static_cast<int>(p.x), static_cast<int>(p.y)}; }
+// Truncates toward zero, as drawing does. A coordinate no int can hold (or
+// NaN, which a degenerate beam can produce) becomes INT_MIN, as the processor's
+// own truncating conversion gives, instead of undefined behaviour.
+inline int ToPixel(double value) {
+  // The range test is false for NaN too.
+  if (value > static_cast<double>(INT_MIN) - 1.0 && value < static_cast<double>(INT_MAX) + 1.0) {
+    return static_cast<int>(value);
+  }
+  return INT_MIN;
+}
+
+inline ScreenPoint ToScreenPoint(Point2 p) { return {ToPixel(p.x), ToPixel(p.y)}; }
 
 }  // namespace reflector

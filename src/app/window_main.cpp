@@ -1,12 +1,103 @@
 #include "app/window_main.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/main_window.h"
+#include "app/scene_state.h"
 
 namespace reflector {
 
-int RunWindow(int, char**) {
-  std::fprintf(stderr, "reflector: the window is not built yet; run 'reflector --headless'\n");
-  return 2;
+namespace {
+
+bool EnvironmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+// Connecting also passes the server's access control, which is what Qt's xcb
+// plugin needs too.
+bool XDisplayReachable() {
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  const bool reachable = xcb_connection_has_error(connection) == 0;
+  xcb_disconnect(connection);
+  return reachable;
+}
+
+bool WaylandPluginInstalled() {
+  const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+  return !platforms.entryList({QStringLiteral("libqwayland*")}, QDir::Files).isEmpty();
+}
+
+bool WaylandDisplayReachable() {
+  std::string path = std::getenv("WAYLAND_DISPLAY");
+  if (path.front() != '/') {
+    const char* runtimeDirectory = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtimeDirectory) return false;
+    path = std::string(runtimeDirectory) + "/" + path;
+  }
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool reachable = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return reachable;
+}
+
+// Qt aborts when it cannot open its platform, so look first. A platform the
+// user names is left to Qt.
+bool DisplayAvailable() {
+  if (EnvironmentSet("QT_QPA_PLATFORM")) return true;
+  if (EnvironmentSet("DISPLAY") && XDisplayReachable()) return true;
+  if (EnvironmentSet("WAYLAND_DISPLAY") && WaylandPluginInstalled() && WaylandDisplayReachable()) {
+    // Without this Qt may still try X first and abort.
+    qputenv("QT_QPA_PLATFORM", "wayland");
+    return true;
+  }
+  return false;
+}
+
+// stderr carries the right-click lines and nothing else: Qt's warnings about
+// the desktop environment are dropped; real errors still get through.
+void QuietMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) {
+    const QByteArray text = qFormatLogMessage(type, context, message).toLocal8Bit();
+    std::fprintf(stderr, "%s\n", text.constData());
+    std::fflush(stderr);
+  }
+}
+
+}  // namespace
+
+int RunWindow(int argc, char** argv) {
+  if (!DisplayAvailable()) {
+    std::fprintf(stderr,
+                 "reflector: no display to open the window on; run 'reflector --headless', "
+                 "or 'xvfb-run reflector' for the window on a virtual display\n");
+    return 2;
+  }
+  qInstallMessageHandler(QuietMessageHandler);
+
+  // Outlives the application and the window; its destruction at the end of
+  // this function stops and joins the last worker before the status is returned.
+  SceneState scene;
+  QApplication application(argc, argv);
+  MainWindow window(scene);
+  window.show();
+  return application.exec();
 }
 
 }  // namespace reflector
