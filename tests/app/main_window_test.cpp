@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/painter_canvas.h"
+#include "snapshot_of.h"
 
 namespace reflector {
 namespace {
@@ -37,14 +38,6 @@ class QtEnvironment : public ::testing::Environment {
 };
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-SceneSnapshot SnapshotOf(SceneState& scene) {
-  const SceneSnapshot* snapshot = nullptr;
-  scene.currentOptimizer->LockState(nullptr, &snapshot);
-  SceneSnapshot copy = *snapshot;
-  scene.currentOptimizer->UnlockState();
-  return copy;
-}
 
 class MainWindowTest : public ::testing::Test {
  protected:

@@ -7,20 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "snapshot_of.h"
+
 namespace reflector {
 namespace {
 
 // Optimisers that fill their population and stop: restarts stay cheap.
 constexpr std::uint32_t kNoGenerations = 0;
-
-// The scene the current optimiser was started from.
-SceneSnapshot SnapshotOf(SceneState& scene) {
-  const SceneSnapshot* snapshot = nullptr;
-  scene.currentOptimizer->LockState(nullptr, &snapshot);
-  SceneSnapshot copy = *snapshot;
-  scene.currentOptimizer->UnlockState();
-  return copy;
-}
 
 std::vector<Point2> AsPoints(const std::vector<ScreenPoint>& polyline) {
   std::vector<Point2> points;
