@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/main_window.h"
@@ -25,14 +26,23 @@ bool EnvironmentSet(const char* name) {
   return value && *value;
 }
 
-// Connecting also passes the server's access control, which is what Qt's xcb
-// plugin needs too.
-bool XDisplayReachable() {
-  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-  const bool reachable = xcb_connection_has_error(connection) == 0;
-  xcb_disconnect(connection);
-  return reachable;
-}
+// A connection to the X server named by DISPLAY, held open until Qt has
+// made its own. Connecting also passes the server's access control, which is
+// what Qt's xcb plugin needs too. Holding it matters: a server with no other
+// client (xvfb-run, a bare Xvfb) resets when its last client leaves, and Qt's
+// connection would then race that reset and abort.
+class XDisplayProbe {
+ public:
+  XDisplayProbe() : connection(xcb_connect(nullptr, nullptr)) {}
+  ~XDisplayProbe() { xcb_disconnect(connection); }
+  XDisplayProbe(const XDisplayProbe&) = delete;
+  XDisplayProbe& operator=(const XDisplayProbe&) = delete;
+
+  bool Reachable() const { return xcb_connection_has_error(connection) == 0; }
+
+ private:
+  xcb_connection_t* connection;
+};
 
 bool WaylandPluginInstalled() {
   const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
@@ -58,10 +68,15 @@ bool WaylandDisplayReachable() {
 }
 
 // Qt aborts when it cannot open its platform, so look first. A platform the
-// user names is left to Qt.
-bool DisplayAvailable() {
+// user names is left to Qt. An X probe is left open for the caller to close
+// once Qt has connected.
+bool DisplayAvailable(std::optional<XDisplayProbe>& probe) {
   if (EnvironmentSet("QT_QPA_PLATFORM")) return true;
-  if (EnvironmentSet("DISPLAY") && XDisplayReachable()) return true;
+  if (EnvironmentSet("DISPLAY")) {
+    probe.emplace();
+    if (probe->Reachable()) return true;
+    probe.reset();
+  }
   if (EnvironmentSet("WAYLAND_DISPLAY") && WaylandPluginInstalled() && WaylandDisplayReachable()) {
     // Without this Qt may still try X first and abort.
     qputenv("QT_QPA_PLATFORM", "wayland");
@@ -83,7 +98,8 @@ void QuietMessageHandler(QtMsgType type, const QMessageLogContext& context, cons
 }  // namespace
 
 int RunWindow(int argc, char** argv) {
-  if (!DisplayAvailable()) {
+  std::optional<XDisplayProbe> probe;
+  if (!DisplayAvailable(probe)) {
     std::fprintf(stderr,
                  "reflector: no display to open the window on; run 'reflector --headless', "
                  "or 'xvfb-run reflector' for the window on a virtual display\n");
@@ -95,6 +111,7 @@ int RunWindow(int argc, char** argv) {
   // this function stops and joins the last worker before the status is returned.
   SceneState scene;
   QApplication application(argc, argv);
+  probe.reset();
   MainWindow window(scene);
   window.show();
   return application.exec();
