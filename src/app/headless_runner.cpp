@@ -30,6 +30,11 @@ std::string DirectoryOf(const std::string& path) {
 
 // Fails fast, before a long run, when the output could never be written.
 bool CheckWritable(const std::string& path, std::string& error) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    error = path + ": cannot write: Is a directory";
+    return false;
+  }
   if (access(path.c_str(), F_OK) == 0) {
     if (access(path.c_str(), W_OK) != 0) {
       error = path + ": cannot write: " + std::strerror(errno);

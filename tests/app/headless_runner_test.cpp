@@ -70,6 +70,14 @@ TEST(RunHeadless, RefusesAnUnwritableOutputBeforeRunning) {
   ASSERT_NE(std::fgets(line, sizeof line, messages), nullptr);
   std::fclose(messages);
   EXPECT_STREQ(line, "reflector: /nonexistent-dir/out.json: cannot write: No such file or directory\n");
+
+  options.jsonFile = "/";
+  messages = std::tmpfile();
+  EXPECT_EQ(RunHeadless(options, messages, false), 2);
+  std::rewind(messages);
+  ASSERT_NE(std::fgets(line, sizeof line, messages), nullptr);
+  std::fclose(messages);
+  EXPECT_STREQ(line, "reflector: /: cannot write: Is a directory\n");
 }
 
 }  // namespace
