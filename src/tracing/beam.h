@@ -18,7 +18,7 @@ inline constexpr double kMultipleReflectionPenalty = 500.0;
 inline constexpr double kMissCost = 1000.0;
 
 // Scores a reflector against the beam from source toward aim: each ray is
-// traced and recorded in rayRecords (cleared first, storage kept), and score
+// traced and recorded in rayRecords (replacing what was there), and score
 // becomes the sum of the ray costs in ray order, lower being better. A hit ray
 // costs the target's distance to the line of its last leg, plus 500 if it was
 // reflected twice or more; a miss costs 1000.

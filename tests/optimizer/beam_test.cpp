@@ -108,6 +108,16 @@ TEST(EvaluateBeam, ReusesTheRecordArrayAcrossEvaluations) {
   EXPECT_EQ(records.data(), storage);
   EXPECT_EQ(records.size(), 150u);
   EXPECT_EQ(score, first);
+
+  // Nothing of the earlier evaluation survives in the records it overwrites.
+  ASSERT_TRUE(EvaluateBeam(std::vector<Point2>{}, {100, 200}, {300, 200}, {250, 200}, stop,
+                           records, score));
+  EXPECT_EQ(score, 150000.0);
+  for (const RayRecord& r : records) {
+    EXPECT_EQ(r.hitFlag, 0);
+    EXPECT_EQ(r.cost, 0.0);
+    EXPECT_EQ(r.path.size(), 2u);
+  }
 }
 
 }  // namespace
