@@ -1,5 +1,8 @@
 #include "optimizer/reflector_optimizer.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "optimizer/evolution.h"
 #include "threading/scoped_lock.h"
 #include "threading/yield_lock.h"
@@ -14,10 +17,17 @@ constexpr int kReplacementsPerGeneration = 5;
 }  // namespace
 
 ReflectorOptimizer::ReflectorOptimizer(const SceneSnapshot& sceneSnapshot,
-                                       std::uint32_t generations)
+                                       std::uint32_t generations, std::optional<RunStart> resume)
     : thread(&ReflectorOptimizer::RunGenerations),
       snapshot(sceneSnapshot),
-      generationLimit(generations) {
+      generationLimit(generations),
+      resumeFrom(std::move(resume)) {
+  if (resumeFrom) {
+    record.completedGenerations = resumeFrom->completedGenerations;
+    record.firstGeneration = resumeFrom->completedGenerations + 1;
+    record.bestEver = resumeFrom->bestEver;
+    completedGenerations.store(resumeFrom->completedGenerations);
+  }
   // Last: the worker may start reading before this constructor returns.
   thread.Start(this);
 }
@@ -28,10 +38,11 @@ ReflectorOptimizer::~ReflectorOptimizer() {
 }
 
 void ReflectorOptimizer::LockState(const Population** populationOut,
-                                   const SceneSnapshot** snapshotOut) {
+                                   const SceneSnapshot** snapshotOut, const RunRecord** recordOut) {
   static_cast<Lockable&>(lock).Lock();
   if (populationOut) *populationOut = &population;
   if (snapshotOut) *snapshotOut = &snapshot;
+  if (recordOut) *recordOut = &record;
 }
 
 void ReflectorOptimizer::UnlockState() { static_cast<Lockable&>(lock).Unlock(); }
@@ -43,15 +54,33 @@ void ReflectorOptimizer::YieldLock(unsigned milliseconds) {
 void ReflectorOptimizer::RunGenerations() {
   {
     ScopedLock hold(&lock);
-    FillPopulation();
-    for (std::uint32_t generation = 0; generation < generationLimit; ++generation) {
+    std::uint32_t first = 0;
+    bool stopped = false;
+    if (resumeFrom) {
+      first = resumeFrom->completedGenerations;
+      population = std::move(resumeFrom->population);
+      resumeFrom.reset();
+      // Scores come with the population; the rays are traced again, for
+      // painting. Tracing draws nothing from the generator.
+      if (first > 0) {
+        const int n = static_cast<int>(population.candidates.size());
+        for (int i = 0; i < n && !stopped; ++i) stopped = !EvaluateCandidate(i);
+      }
+    } else {
+      FillPopulation();
+    }
+    if (generationLimit > first) {
+      record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 20));
+    }
+    for (std::uint32_t generation = first; !stopped && generation < generationLimit; ++generation) {
       // The one moment of a generation at which a reader can take the lock.
       YieldLock(0);
       MutatePopulation();
-      bool stopped = false;
       for (int i = 0; i < kPopulationSize && !stopped; ++i) stopped = !EvaluateCandidate(i);
       if (stopped) break;
       for (int i = 0; i < kReplacementsPerGeneration; ++i) ReplaceWorstWithBest();
+      record.history.push_back(RecordGeneration(population, generation + 1, record.bestEver));
+      record.completedGenerations = generation + 1;
       completedGenerations.store(generation + 1);
     }
   }

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 #include "optimizer/population.h"
+#include "optimizer/run_record.h"
 #include "optimizer/scene_snapshot.h"
 #include "threading/critical_section_lock.h"
 #include "threading/ref_counted.h"
@@ -27,23 +29,37 @@ namespace reflector {
 // lock, which it gives up once per generation; readers take the lock with
 // LockState. The snapshot never changes after construction. Destroy the
 // optimiser on a thread that does not hold its lock, and never on its worker.
+// Where a resumed run continues from: the population as an earlier run left it
+// after completedGenerations generations (scored when that is above 0), and
+// the best it had seen.
+struct RunStart {
+  Population population;
+  std::uint32_t completedGenerations = 0;
+  std::optional<BestEver> bestEver;
+};
+
 class ReflectorOptimizer : public virtual RefCounted {
  public:
   static constexpr std::uint32_t kDefaultGenerationLimit = 100000;
 
-  // Copies the snapshot and starts the worker, which runs generationLimit
-  // generations (0: fill the population and stop).
+  // Copies the snapshot and starts the worker, which fills the population (or
+  // takes the one resumed from) and runs generations until generationLimit
+  // generations are complete in all (0: fill the population and stop).
+  // Throws std::system_error when no thread can be created.
   explicit ReflectorOptimizer(const SceneSnapshot& snapshot,
-                              std::uint32_t generationLimit = kDefaultGenerationLimit);
+                              std::uint32_t generationLimit = kDefaultGenerationLimit,
+                              std::optional<RunStart> resumeFrom = std::nullopt);
   ReflectorOptimizer(const ReflectorOptimizer&) = delete;
   ReflectorOptimizer& operator=(const ReflectorOptimizer&) = delete;
 
   // Stops and joins the worker first: it notices at its next ray.
   ~ReflectorOptimizer() override;
 
-  // Takes the lock, then hands out the population and the snapshot through the
-  // outputs that are not null. Read them, then call UnlockState.
-  void LockState(const Population** populationOut, const SceneSnapshot** snapshotOut);
+  // Takes the lock, then hands out the population, the snapshot and the run's
+  // record through the outputs that are not null. Read them, then call
+  // UnlockState.
+  void LockState(const Population** populationOut, const SceneSnapshot** snapshotOut,
+                 const RunRecord** recordOut = nullptr);
   void UnlockState();
 
   // Progress, readable without the lock.
@@ -66,6 +82,8 @@ class ReflectorOptimizer : public virtual RefCounted {
   Population population;
   SceneSnapshot snapshot;
   const std::uint32_t generationLimit;
+  std::optional<RunStart> resumeFrom;  // handed to the worker, empty once taken
+  RunRecord record;                    // guarded by the lock, like the population
   std::atomic<std::uint32_t> completedGenerations{0};
   std::atomic<bool> done{false};
 };

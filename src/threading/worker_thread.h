@@ -58,17 +58,14 @@ class WorkerThread {
 
   // Starts a thread running (owner->*entry)(). Does nothing at all if a
   // thread exists, even one whose routine has returned. If the platform
-  // cannot create a thread, the block stays Idle and nothing is reported.
+  // cannot create a thread, the block stays Idle and std::system_error is
+  // thrown: a caller waiting for a routine that never runs would wait forever.
   void Start(Owner* newOwner) {
     if (threadHandle.joinable()) return;
     owner = newOwner;
     stopRequested.store(false);
     ended.store(false);
-    try {
-      threadHandle = std::thread(&WorkerThread::ThreadProc, this);
-    } catch (const std::system_error&) {
-      // The owner lives on without a worker.
-    }
+    threadHandle = std::thread(&WorkerThread::ThreadProc, this);
   }
 
   // Asks the routine to return and waits for the thread to end. Does nothing

@@ -1,0 +1,120 @@
+#include "window/window_main.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "window/main_window.h"
+#include "scene/scene_state.h"
+
+namespace reflector {
+
+namespace {
+
+bool EnvironmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+// A connection to the X server named by DISPLAY, held open until Qt has
+// made its own. Connecting also passes the server's access control, which is
+// what Qt's xcb plugin needs too. Holding it matters: a server with no other
+// client (xvfb-run, a bare Xvfb) resets when its last client leaves, and Qt's
+// connection would then race that reset and abort.
+class XDisplayProbe {
+ public:
+  XDisplayProbe() : connection(xcb_connect(nullptr, nullptr)) {}
+  ~XDisplayProbe() { xcb_disconnect(connection); }
+  XDisplayProbe(const XDisplayProbe&) = delete;
+  XDisplayProbe& operator=(const XDisplayProbe&) = delete;
+
+  bool Reachable() const { return xcb_connection_has_error(connection) == 0; }
+
+ private:
+  xcb_connection_t* connection;
+};
+
+bool WaylandPluginInstalled() {
+  const QDir platforms(QLibraryInfo::path(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"));
+  return !platforms.entryList({QStringLiteral("libqwayland*")}, QDir::Files).isEmpty();
+}
+
+bool WaylandDisplayReachable() {
+  std::string path = std::getenv("WAYLAND_DISPLAY");
+  if (path.front() != '/') {
+    const char* runtimeDirectory = std::getenv("XDG_RUNTIME_DIR");
+    if (!runtimeDirectory) return false;
+    path = std::string(runtimeDirectory) + "/" + path;
+  }
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool reachable = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return reachable;
+}
+
+// Qt aborts when it cannot open its platform, so look first. A platform the
+// user names is left to Qt. An X probe is left open for the caller to close
+// once Qt has connected.
+bool DisplayAvailable(std::optional<XDisplayProbe>& probe) {
+  if (EnvironmentSet("QT_QPA_PLATFORM")) return true;
+  if (EnvironmentSet("DISPLAY")) {
+    probe.emplace();
+    if (probe->Reachable()) return true;
+    probe.reset();
+  }
+  if (EnvironmentSet("WAYLAND_DISPLAY") && WaylandPluginInstalled() && WaylandDisplayReachable()) {
+    // Without this Qt may still try X first and abort.
+    qputenv("QT_QPA_PLATFORM", "wayland");
+    return true;
+  }
+  return false;
+}
+
+// stderr carries the right-click lines and nothing else: Qt's warnings about
+// the desktop environment are dropped; real errors still get through.
+void QuietMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg) {
+    const QByteArray text = qFormatLogMessage(type, context, message).toLocal8Bit();
+    std::fprintf(stderr, "%s\n", text.constData());
+    std::fflush(stderr);
+  }
+}
+
+}  // namespace
+
+int RunWindow(int argc, char** argv) {
+  std::optional<XDisplayProbe> probe;
+  if (!DisplayAvailable(probe)) {
+    std::fprintf(stderr,
+                 "reflector: no display to open the window on; run 'reflector --headless', "
+                 "or 'xvfb-run reflector' for the window on a virtual display\n");
+    return 2;
+  }
+  qInstallMessageHandler(QuietMessageHandler);
+
+  // Outlives the application and the window; its destruction at the end of
+  // this function stops and joins the last worker before the status is returned.
+  SceneState scene;
+  QApplication application(argc, argv);
+  probe.reset();
+  MainWindow window(scene);
+  window.show();
+  return application.exec();
+}
+
+}  // namespace reflector
