@@ -1,13 +1,35 @@
-// The reflector program: the window, or the headless runner with --headless.
+// The reflector program: the window, the headless runner with --headless, and
+// the batch runner with `reflector batch`.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/batch_runner.h"
 #include "cli/command_line.h"
 #include "cli/headless_runner.h"
 #include "window/window_main.h"
+#ifdef REFLECTOR_HAS_WINDOW
+#include "window/picture_output_qt.h"
+#endif
+
+namespace {
+
+// Standard output that cannot be written (a full disk, a closed pipe) is an
+// error like any other output.
+int PrintToStdout(const std::string& text) {
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "reflector: standard output: cannot write: %s\n", std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using reflector::CommandLine;
@@ -19,17 +41,23 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "reflector: %s (try 'reflector --help')\n", error.c_str());
     return 2;
   }
+  const bool stderrIsTerminal = isatty(STDERR_FILENO) != 0;
   switch (options.mode) {
     case CommandLine::Mode::Help:
-      std::fputs(reflector::UsageText().c_str(), stdout);
-      return 0;
+      return PrintToStdout(options.helpText);
     case CommandLine::Mode::Version:
-      std::printf("reflector %s\n", REFLECTOR_VERSION);
-      return 0;
-    case CommandLine::Mode::Headless:
-      return reflector::RunHeadless(options, stderr, isatty(STDERR_FILENO) != 0);
+      return PrintToStdout(std::string("reflector ") + REFLECTOR_VERSION + "\n");
+    case CommandLine::Mode::Headless: {
+      std::unique_ptr<reflector::PictureOutput> pictures;
+#ifdef REFLECTOR_HAS_WINDOW
+      pictures = std::make_unique<reflector::QtPictureOutput>();
+#endif
+      return reflector::RunHeadless(options, pictures.get(), stderr, stderrIsTerminal);
+    }
+    case CommandLine::Mode::Batch:
+      return reflector::RunBatch(options, "/proc/self/exe", stderr, stderrIsTerminal);
     case CommandLine::Mode::Window:
       break;
   }
-  return reflector::RunWindow(argc, argv);
+  return reflector::RunWindow(options, argc, argv);
 }

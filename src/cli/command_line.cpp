@@ -1,129 +1,304 @@
 #include "cli/command_line.h"
 
+#include <CLI/CLI.hpp>
+
 #include <charconv>
+#include <set>
 
 namespace reflector {
 
 namespace {
 
-bool ParseGenerations(const std::string& text, std::uint32_t& out) {
+constexpr const char* kDescription =
+    "Evolves a mirror, drawn as a polyline, until a beam of 150 parallel rays\n"
+    "focuses on a target point. With no options, opens the window.\n";
+
+constexpr const char* kFooter =
+    "\n"
+    "In the window: move the mouse to aim the beam, press the left button to place\n"
+    "the source, release the right button to draw a new mirror vertex by vertex,\n"
+    "press the space bar to restart.\n"
+    "\n"
+    "A scene file is JSON: {\"reflector\": [[x, y], ...], \"source\": [x, y],\n"
+    "\"aim\": [x, y], \"target\": [x, y], \"seed\": S}. \"reflector\" is required; the\n"
+    "others default to the window's start-up scene (source [150, 200], aim\n"
+    "[500, 200], target [250, 200], seed 1). Coordinates are finite numbers of\n"
+    "magnitude at most 1e6. A result written by --json is a scene too: it starts a\n"
+    "new run from the result's best-ever mirror.\n"
+    "\n"
+    "Exit status:\n"
+    "  0    success\n"
+    "  1    an output could not be written, or the run could not start\n"
+    "  2    a usage, scene or checkpoint error, or the window has no display\n"
+    "  130  interrupted (SIGINT); 143 terminated (SIGTERM)\n";
+
+constexpr const char* kBatchDescription =
+    "Runs every scene x seed as its own headless run, N at a time, each writing\n"
+    "DIR/<scene>-<seed>.json exactly as 'reflector --headless' would, and\n"
+    "DIR/summary.csv (scene,seed,generations,best,best_ever,seconds) at the end.\n";
+
+// The options that take one value: each may be given once.
+const std::set<std::string> kSingleValueOptions = {
+    "--generations", "--seed",  "--scene", "--json",  "--checkpoint", "--resume", "--history",
+    "--png",         "--svg",   "--plot",  "--size",  "--jobs",       "--seeds",  "--out"};
+
+bool ParseUnsigned(const std::string& text, std::uint32_t& out) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
   return ec == std::errc() && end == text.data() + text.size();
 }
 
+bool ParseSize(const std::string& text, int& width, int& height) {
+  const std::size_t x = text.find('x');
+  if (x == std::string::npos) return false;
+  std::uint32_t w = 0;
+  std::uint32_t h = 0;
+  if (!ParseUnsigned(text.substr(0, x), w) || !ParseUnsigned(text.substr(x + 1), h)) return false;
+  if (w < 1 || h < 1 || w > 16384 || h > 16384) return false;
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+  return true;
+}
+
+bool ParseSeedRange(const std::string& text, std::uint32_t& first, std::uint32_t& last) {
+  const std::size_t dash = text.find('-');
+  if (dash == std::string::npos) {
+    if (!ParseUnsigned(text, first)) return false;
+    last = first;
+    return true;
+  }
+  return ParseUnsigned(text.substr(0, dash), first) && ParseUnsigned(text.substr(dash + 1), last) &&
+         first <= last;
+}
+
+// Quoted for a message: control characters escaped, long text cut.
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  std::size_t shown = 0;
+  for (unsigned char c : text) {
+    if (++shown > 60) {
+      out += "...";
+      break;
+    }
+    if (c < 0x20 || c == 0x7f) {
+      static const char* kHex = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "'";
+}
+
+struct Parser {
+  CLI::App app{kDescription, "reflector"};
+  CLI::App* batch = nullptr;
+  bool headless = false;
+  bool version = false;
+  std::string generations, seed, size, jobs, seeds;
+  CommandLine result;
+
+  Parser() {
+    app.footer(kFooter);
+    app.set_help_flag("-h,--help", "show this help and exit");
+    app.add_flag("--version", version, "show the version and exit");
+    app.add_flag("--headless", headless,
+                 "run the optimiser without a window and print a summary");
+    AddRunOptions(app);
+    app.add_option("--json", result.jsonFile,
+                   "write the result (scene, seed, best ever, final population) as JSON\n"
+                   "('-' for standard output)")
+        ->type_name("FILE");
+    app.add_option("--checkpoint", result.checkpointFile,
+                   "write everything needed to continue the run, at its end")
+        ->type_name("FILE");
+    app.add_option("--resume", result.resumeFile,
+                   "continue the run a checkpoint holds: --generations more, or to the\n"
+                   "number of generations it was started for")
+        ->type_name("FILE");
+    app.add_option("--history", result.historyFile,
+                   "write one CSV row per generation:\n"
+                   "generation,best,mean,worst,best_ever")
+        ->type_name("FILE.csv");
+    app.add_option("--png", result.pngFile, "draw the final frame, as the window shows it")
+        ->type_name("FILE");
+    app.add_option("--svg", result.svgFile, "the final frame as vector shapes")->type_name("FILE");
+    app.add_option("--size", size, "size of --png and --svg (default 800x600)")->type_name("WxH");
+    app.add_option("--plot", result.plotFile,
+                   "draw the convergence plot (best, mean, best ever) as PNG or SVG")
+        ->type_name("FILE.png|.svg");
+
+    batch = app.add_subcommand("batch", "run many scenes and seeds, each as its own run");
+    batch->description(kBatchDescription);
+    batch->set_help_flag("-h,--help", "show this help and exit");
+    batch->add_option("--jobs", jobs, "runs at a time (default: one per core)")->type_name("N");
+    batch->add_option("--seeds", seeds, "the seeds of each scene (default 1)")->type_name("A-B");
+    batch->add_option("--generations", generations, "generations per run (default 100000)")
+        ->type_name("N");
+    batch->add_option("--out", result.outDir, "the folder for the results")
+        ->type_name("DIR")
+        ->required();
+    batch->add_option("scenes", result.sceneFiles, "scene files")->type_name("SCENE.json")->required();
+  }
+
+  void AddRunOptions(CLI::App& target) {
+    target
+        .add_option("--generations", generations,
+                    "generations to run, 0 to 4294967295 (default 100000; 0 gives the\n"
+                    "filled population before any generation)")
+        ->type_name("N");
+    target
+        .add_option("--seed", seed,
+                    "start the random generator from state S, 0 to 4294967295\n"
+                    "(default: the scene's seed, else 1)")
+        ->type_name("S");
+    target.add_option("--scene", result.sceneFile, "read the scene from a JSON file")
+        ->type_name("FILE");
+  }
+};
+
 }  // namespace
 
-std::string UsageText() {
-  return "Usage: reflector [--headless [--generations N] [--scene FILE] [--json FILE]]\n"
-         "\n"
-         "Evolves a mirror, drawn as a polyline, until a beam of 150 parallel rays\n"
-         "focuses on a target point.\n"
-         "\n"
-         "With no options, opens the window. In the window: move the mouse to aim the\n"
-         "beam, press the left button to place the source, release the right button\n"
-         "to draw a new mirror vertex by vertex, press the space bar to restart.\n"
-         "\n"
-         "Options:\n"
-         "  --headless         run the optimiser without a window, from the random\n"
-         "                     generator's start state, and print a summary\n"
-         "  --generations N    generations to run, 0 to 4294967295 (default 100000;\n"
-         "                     0 gives the filled population before any generation)\n"
-         "  --scene FILE       read the scene from a JSON file:\n"
-         "                       {\"reflector\": [[x, y], ...], \"source\": [x, y],\n"
-         "                        \"aim\": [x, y], \"target\": [x, y]}\n"
-         "                     \"reflector\" is required; the others default to the\n"
-         "                     window's start-up scene (source [150, 200], aim\n"
-         "                     [500, 200], target [250, 200]); integers -32768..32767\n"
-         "  --json FILE        write the final population as JSON to FILE ('-' for\n"
-         "                     standard output)\n"
-         "  -h, --help         show this help and exit\n"
-         "  --version          show the version and exit\n"
-         "\n"
-         "Exit status: 0 on success, 1 if the JSON cannot be written, 2 on a usage\n"
-         "or scene error, or when the window has no display.\n";
+std::string UsageText(bool batch) {
+  Parser parser;
+  if (!batch) return parser.app.help();
+  std::string text = parser.batch->help();
+  const std::string usage = "Usage: batch";
+  if (const std::size_t at = text.find(usage); at != std::string::npos) {
+    text.replace(at, usage.size(), "Usage: reflector batch");
+  }
+  return text;
 }
 
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
-  CommandLine result;
-  bool headless = false;
-  bool headlessOption = false;
-  std::string headlessOptionName;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::string value;
-    bool hasInlineValue = false;
-    if (arg.rfind("--", 0) == 0) {
-      const std::size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
-        value = arg.substr(eq + 1);
-        arg = arg.substr(0, eq);
-        hasInlineValue = true;
-      }
-    }
-    auto takeValue = [&](std::string& into) {
-      if (hasInlineValue) {
-        into = value;
-        return true;
-      }
-      if (i + 1 >= args.size()) {
-        error = "option " + arg + " needs a value";
-        return false;
-      }
-      into = args[++i];
-      return true;
-    };
-    auto refuseValue = [&] {
-      if (!hasInlineValue) return true;
-      error = "option " + arg + " takes no value";
-      return false;
-    };
-
-    if (arg == "-h" || arg == "--help") {
-      if (!refuseValue()) return false;
-      out = CommandLine{};
-      out.mode = CommandLine::Mode::Help;
-      return true;
-    } else if (arg == "--version") {
-      if (!refuseValue()) return false;
-      out = CommandLine{};
-      out.mode = CommandLine::Mode::Version;
-      return true;
-    } else if (arg == "--headless") {
-      if (!refuseValue()) return false;
-      headless = true;
-    } else if (arg == "--generations") {
-      std::string text;
-      if (!takeValue(text)) return false;
-      if (!ParseGenerations(text, result.generations)) {
-        error = "--generations needs a whole number from 0 to 4294967295, not '" + text + "'";
-        return false;
-      }
-      headlessOption = true;
-      headlessOptionName = arg;
-    } else if (arg == "--scene" || arg == "--json") {
-      std::string& into = arg == "--scene" ? result.sceneFile : result.jsonFile;
-      if (!takeValue(into)) return false;
-      if (into.empty()) {
-        error = "option " + arg + " needs a file name";
-        return false;
-      }
-      headlessOption = true;
-      headlessOptionName = arg;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      error = "unknown option '" + arg + "'";
-      return false;
-    } else {
-      error = "unexpected argument '" + arg + "'";
+  // A repeated option is an error, not a silent last-one-wins.
+  std::set<std::string> seen;
+  for (const std::string& arg : args) {
+    if (arg == "--") break;
+    if (arg.rfind("--", 0) != 0) continue;
+    const std::string name = arg.substr(0, arg.find('='));
+    if (kSingleValueOptions.count(name) && !seen.insert(name).second) {
+      error = "option " + name + " is given more than once";
       return false;
     }
   }
-  if (headlessOption && !headless) {
-    error = "option " + headlessOptionName + " needs --headless";
+
+  Parser parser;
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    parser.app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    out = CommandLine{};
+    out.mode = CommandLine::Mode::Help;
+    out.helpText = UsageText(parser.batch->parsed());
+    return true;
+  } catch (const CLI::ParseError& failure) {
+    error = failure.what();
+    for (char& c : error) {
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
     return false;
   }
-  result.mode = headless ? CommandLine::Mode::Headless : CommandLine::Mode::Window;
-  out = result;
+  if (parser.version) {
+    out = CommandLine{};
+    out.mode = CommandLine::Mode::Version;
+    return true;
+  }
+
+  CommandLine& result = parser.result;
+  const bool batch = parser.batch->parsed();
+  result.mode = batch ? CommandLine::Mode::Batch
+                      : parser.headless ? CommandLine::Mode::Headless : CommandLine::Mode::Window;
+
+  if (!parser.generations.empty()) {
+    std::uint32_t value = 0;
+    if (!ParseUnsigned(parser.generations, value)) {
+      error = "--generations needs a whole number from 0 to 4294967295, not " +
+              Quoted(parser.generations);
+      return false;
+    }
+    result.generations = value;
+  }
+  if (!parser.seed.empty()) {
+    std::uint32_t value = 0;
+    if (!ParseUnsigned(parser.seed, value)) {
+      error = "--seed needs a whole number from 0 to 4294967295, not " + Quoted(parser.seed);
+      return false;
+    }
+    result.seed = value;
+  }
+  if (!parser.size.empty() && !ParseSize(parser.size, result.width, result.height)) {
+    error = "--size needs WIDTHxHEIGHT, each 1 to 16384, not " + Quoted(parser.size);
+    return false;
+  }
+  if (!parser.jobs.empty()) {
+    std::uint32_t value = 0;
+    if (!ParseUnsigned(parser.jobs, value) || value < 1 || value > 1024) {
+      error = "--jobs needs a whole number from 1 to 1024, not " + Quoted(parser.jobs);
+      return false;
+    }
+    result.jobs = value;
+  }
+  if (!parser.seeds.empty() && !ParseSeedRange(parser.seeds, result.firstSeed, result.lastSeed)) {
+    error = "--seeds needs S or A-B with A <= B, each 0 to 4294967295, not " +
+            Quoted(parser.seeds);
+    return false;
+  }
+
+  // Options that only a headless run reads.
+  const std::pair<const char*, const std::string*> headlessFiles[] = {
+      {"--json", &result.jsonFile},       {"--checkpoint", &result.checkpointFile},
+      {"--resume", &result.resumeFile},   {"--history", &result.historyFile},
+      {"--png", &result.pngFile},         {"--svg", &result.svgFile},
+      {"--plot", &result.plotFile}};
+  for (const auto& [name, value] : headlessFiles) {
+    if (parser.app.count(name) && value->empty()) {
+      error = std::string("option ") + name + " needs a file name";
+      return false;
+    }
+    if (parser.app.count(name) && result.mode != CommandLine::Mode::Headless) {
+      error = std::string("option ") + name + " needs --headless";
+      return false;
+    }
+  }
+  if (parser.app.count("--scene") && result.sceneFile.empty()) {
+    error = "option --scene needs a file name";
+    return false;
+  }
+  if (result.mode == CommandLine::Mode::Window) {
+    for (const char* name : {"--generations", "--scene", "--size"}) {
+      if (parser.app.count(name)) {
+        error = std::string("option ") + name + " needs --headless";
+        return false;
+      }
+    }
+  }
+  if (result.mode == CommandLine::Mode::Headless) {
+    if (parser.app.count("--size") && result.pngFile.empty() && result.svgFile.empty()) {
+      error = "option --size needs --png or --svg";
+      return false;
+    }
+    if (!result.resumeFile.empty() && (!result.sceneFile.empty() || result.seed)) {
+      error = "--resume continues a checkpoint's own scene and generator: it takes no "
+              "--scene or --seed";
+      return false;
+    }
+  }
+  if (batch) {
+    for (const char* name : {"--generations", "--seed", "--scene", "--size"}) {
+      if (parser.app.count(name)) {
+        error = std::string("option ") + name + " goes after 'batch', or is not a batch option";
+        return false;
+      }
+    }
+  }
+  if (batch && parser.headless) {
+    error = "batch runs are headless already: drop --headless";
+    return false;
+  }
+  out = std::move(result);
   return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,19 +9,43 @@ namespace reflector {
 
 // What the command line asks for.
 struct CommandLine {
-  enum class Mode { Window, Headless, Help, Version };
+  enum class Mode { Window, Headless, Batch, Help, Version };
   Mode mode = Mode::Window;
-  std::uint32_t generations = 100000;
-  std::string sceneFile;  // empty: the default scene
-  std::string jsonFile;   // empty: no JSON; "-": standard output
+
+  // The run: the window, --headless and each batch job.
+  std::optional<std::uint32_t> generations;  // default 100000; with --resume, how many more
+  std::optional<std::uint32_t> seed;         // default: the scene's seed, else 1
+  std::string sceneFile;                     // empty: the default scene
+
+  // Headless outputs; empty: not written. "-" is standard output for --json.
+  std::string jsonFile;
+  std::string checkpointFile;
+  std::string resumeFile;
+  std::string historyFile;
+  std::string pngFile;
+  std::string svgFile;
+  std::string plotFile;
+  int width = 800;
+  int height = 600;
+
+  // Batch: every scene x seed as its own headless run.
+  unsigned jobs = 0;  // 0: one per core
+  std::uint32_t firstSeed = 1;
+  std::uint32_t lastSeed = 1;
+  std::string outDir;
+  std::vector<std::string> sceneFiles;
+
+  std::string helpText;  // for Mode::Help: the text to print
 };
 
+inline constexpr std::uint32_t kDefaultGenerations = 100000;
+
 // Parses the arguments after the program name. Returns false with a one-line
-// error on an unknown option, a missing or bad value, or headless options
-// without --headless.
+// error on an unknown option, a missing, repeated or bad value, or an option
+// that the mode does not take.
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error);
 
-// The text of --help.
-std::string UsageText();
+// The text of --help (of `reflector batch --help` when batch is set).
+std::string UsageText(bool batch = false);
 
 }  // namespace reflector

@@ -1,18 +1,24 @@
 #include "cli/headless_runner.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cctype>
 #include <chrono>
-#include <cstring>
+#include <cmath>
+#include <set>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "formats/checkpoint.h"
+#include "formats/history_csv.h"
+#include "formats/output_file.h"
 #include "formats/result_json.h"
 #include "formats/scene_file.h"
+#include "formats/svg_canvas.h"
 #include "geometry/random.h"
 #include "optimizer/reflector_optimizer.h"
+#include "scene/scene_renderer.h"
 #include "threading/ref_ptr.h"
 
 namespace reflector {
@@ -21,106 +27,150 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string DirectoryOf(const std::string& path) {
+// How a run begins: a scene from a file (or the default), or a checkpoint.
+struct RunPlan {
+  SceneDescription scene;
+  std::string sceneName = "default scene";
+  std::uint32_t seed = 1;
+  std::uint32_t randomState = 1;
+  std::uint32_t generationLimit = kDefaultGenerations;
+  std::optional<RunStart> resumeFrom;
+};
+
+std::string BaseName(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Fails fast, before a long run, when the output could never be written.
-bool CheckWritable(const std::string& path, std::string& error) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    error = path + ": cannot write: Is a directory";
-    return false;
-  }
-  if (access(path.c_str(), F_OK) == 0) {
-    if (access(path.c_str(), W_OK) != 0) {
-      error = path + ": cannot write: " + std::strerror(errno);
-      return false;
+bool PlanRun(const CommandLine& options, RunPlan& plan, std::string& error) {
+  if (!options.resumeFile.empty()) {
+    Checkpoint checkpoint;
+    if (!LoadCheckpointFile(options.resumeFile, checkpoint, error)) return false;
+    plan.scene = std::move(checkpoint.scene);
+    plan.sceneName = BaseName(options.resumeFile);
+    plan.seed = checkpoint.seed;
+    plan.randomState = checkpoint.randomState;
+    if (options.generations) {
+      if (*options.generations > UINT32_MAX - checkpoint.generations) {
+        error = options.resumeFile + ": " + std::to_string(checkpoint.generations) +
+                " generations done; " + std::to_string(*options.generations) +
+                " more would pass 4294967295";
+        return false;
+      }
+      plan.generationLimit = checkpoint.generations + *options.generations;
+    } else {
+      plan.generationLimit = checkpoint.generationLimit;
     }
+    RunStart start;
+    start.population = std::move(checkpoint.population);
+    start.completedGenerations = checkpoint.generations;
+    start.bestEver = std::move(checkpoint.bestEver);
+    plan.resumeFrom = std::move(start);
     return true;
   }
-  const std::string directory = DirectoryOf(path);
-  if (access(directory.c_str(), W_OK) != 0) {
-    error = path + ": cannot write: " + std::strerror(errno);
-    return false;
+  if (!options.sceneFile.empty()) {
+    if (!LoadSceneFile(options.sceneFile, plan.scene, error)) return false;
+    plan.sceneName = BaseName(options.sceneFile);
   }
+  plan.seed = options.seed ? *options.seed : plan.scene.seed.value_or(1);
+  plan.randomState = plan.seed;
+  plan.generationLimit = options.generations.value_or(kDefaultGenerations);
   return true;
 }
 
-// Writes a regular file through a temporary file and a rename, so that an
-// existing file is never left half written. Anything else (a pipe, a device
-// such as /dev/null) is written in place.
-bool WriteOutputFile(const std::string& path, const std::string& text, std::string& error) {
-  struct stat info;
-  const bool inPlace = lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
-  const std::string temporary = inPlace ? path : path + ".tmp" + std::to_string(getpid());
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) {
-    error = path + ": cannot write: " + std::strerror(errno);
-    return false;
+// Why a scene cannot score, or nothing when it can.
+std::optional<std::string> WhyUnscorable(const SceneDescription& scene) {
+  if (scene.reflector.size() < 2) {
+    return "the mirror has fewer than 2 vertices, so no ray can meet it";
   }
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const int savedErrno = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    error = path + ": cannot write: " + std::strerror(written ? errno : savedErrno);
-    if (!inPlace) std::remove(temporary.c_str());
-    return false;
-  }
-  if (!inPlace && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = path + ": cannot write: " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  if (scene.aim == scene.source) return "the aim equals the source, so the beam has no direction";
+  return std::nullopt;
 }
 
-double BestScore(ReflectorOptimizer& optimizer, int* bestIndex) {
-  const Population* population = nullptr;
-  optimizer.LockState(&population, nullptr);
-  const int best = population->bestIndex;
-  const double score = best >= 0 ? population->candidates[best].score : 0.0;
-  optimizer.UnlockState();
-  if (bestIndex) *bestIndex = best;
-  return score;
+bool HasExtension(const std::string& path, const char* extension) {
+  const std::string ending = extension;
+  if (path.size() < ending.size()) return false;
+  std::string tail = path.substr(path.size() - ending.size());
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ending;
 }
 
-void DrawProgress(std::FILE* out, std::uint32_t done, std::uint32_t total, double perSecond,
-                  int bestIndex, double best) {
+void DrawProgress(std::FILE* out, std::uint32_t done, std::uint32_t first, std::uint32_t total,
+                  double seconds, std::optional<double> best, std::optional<double> bestEver) {
   constexpr int kWidth = 30;
   const double fraction = total ? static_cast<double>(done) / total : 1.0;
   const int filled = static_cast<int>(fraction * kWidth);
-  std::string bar(filled, '#');
-  bar.append(kWidth - filled, '-');
-  std::fprintf(out, "\r\033[K[%s] generation %u/%u  %.0f/s", bar.c_str(), done, total, perSecond);
-  if (bestIndex >= 0) std::fprintf(out, "  best %.3f", best);
+  const std::string bar = std::string(filled, '#') + std::string(kWidth - filled, '-');
+  const double perSecond = seconds > 0 ? (done - first) / seconds : 0.0;
+  std::fprintf(out, "\r\033[K[%s] %u/%u  %.0f/s", bar.c_str(), done, total, perSecond);
+  if (best) std::fprintf(out, "  best %.2f", *best);
+  if (bestEver) std::fprintf(out, "  best ever %.2f", *bestEver);
+  if (perSecond > 0) {
+    const auto left = static_cast<long>((total - done) / perSecond);
+    std::fprintf(out, "  ETA %ld:%02ld", left / 60, left % 60);
+  }
   std::fflush(out);
 }
 
+// What the run left, copied under the optimiser's lock.
+struct RunOutcome {
+  Population population;
+  RunRecord record;
+  std::uint32_t randomState = 1;
+};
+
 }  // namespace
 
-int RunHeadless(const CommandLine& options, std::FILE* messages, bool showProgress) {
-  SceneDescription scene;
+int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* messages,
+                bool showProgress) {
+  auto fail = [&](int status, const std::string& message) {
+    std::fprintf(messages, "reflector: %s\n", message.c_str());
+    return status;
+  };
+
+  RunPlan plan;
   std::string error;
-  if (!options.sceneFile.empty() && !LoadSceneFile(options.sceneFile, scene, error)) {
-    std::fprintf(messages, "reflector: %s\n", error.c_str());
-    return 2;
+  if (!PlanRun(options, plan, error)) return fail(2, error);
+
+  const bool plotSvg = HasExtension(options.plotFile, ".svg");
+  if (!options.plotFile.empty() && !plotSvg && !HasExtension(options.plotFile, ".png")) {
+    return fail(2, options.plotFile + ": --plot writes .png or .svg files");
   }
-  const bool toStdout = options.jsonFile == "-";
-  if (!options.jsonFile.empty() && !toStdout && !CheckWritable(options.jsonFile, error)) {
-    std::fprintf(messages, "reflector: %s\n", error.c_str());
-    return 2;
+  if (!pictures && (!options.pngFile.empty() || !options.plotFile.empty())) {
+    return fail(2, "this build has no picture output (built without Qt): drop --png and --plot");
   }
 
-  // Every headless run starts from the generator's start state, so that runs
-  // of the same scene give the same population.
-  SetRandomState(1);
+  // Every output is checked before the run: a run is never lost at the end.
+  const std::pair<const char*, const std::string*> outputs[] = {
+      {"--json", &options.jsonFile},   {"--checkpoint", &options.checkpointFile},
+      {"--history", &options.historyFile}, {"--png", &options.pngFile},
+      {"--svg", &options.svgFile},     {"--plot", &options.plotFile}};
+  std::set<std::string> named;
+  for (const auto& [option, path] : outputs) {
+    if (path->empty()) continue;
+    if (*path != "-" && !named.insert(*path).second) {
+      return fail(2, *path + ": named by two outputs");
+    }
+    if (*path == "-" && std::string(option) != "--json") {
+      return fail(2, std::string(option) + " writes a file, not standard output");
+    }
+    if (*path != "-" && !CheckOutputWritable(*path, error)) return fail(1, error);
+  }
+
+  if (const auto why = WhyUnscorable(plan.scene)) {
+    std::fprintf(messages, "reflector: warning: %s; every score will be 150000\n", why->c_str());
+  }
+
+  SetRandomState(plan.randomState);
+  const std::uint32_t first = plan.resumeFrom ? plan.resumeFrom->completedGenerations : 0;
   const auto started = Clock::now();
   RefPtr<ReflectorOptimizer> optimizer;
-  optimizer.Adopt(new ReflectorOptimizer(ToSnapshot(scene), options.generations));
+  try {
+    optimizer.Adopt(
+        new ReflectorOptimizer(ToSnapshot(plan.scene), plan.generationLimit, std::move(plan.resumeFrom)));
+  } catch (const std::system_error& failure) {
+    return fail(1, std::string("cannot start the optimiser's worker thread: ") + failure.what());
+  }
 
   auto lastDraw = Clock::now();
   while (!optimizer->Done()) {
@@ -128,43 +178,118 @@ int RunHeadless(const CommandLine& options, std::FILE* messages, bool showProgre
     const auto now = Clock::now();
     if (showProgress && now - lastDraw >= std::chrono::milliseconds(100)) {
       lastDraw = now;
-      const double seconds = std::chrono::duration<double>(now - started).count();
-      const std::uint32_t done = optimizer->CompletedGenerations();
-      int bestIndex = -1;
-      const double best = BestScore(*optimizer, &bestIndex);
-      DrawProgress(messages, done, options.generations, seconds > 0 ? done / seconds : 0.0,
-                   bestIndex, best);
+      const Population* population = nullptr;
+      const RunRecord* record = nullptr;
+      optimizer->LockState(&population, nullptr, &record);
+      const std::optional<double> best = BestScore(*population);
+      const std::optional<double> bestEver =
+          record->bestEver ? std::optional<double>(record->bestEver->score) : std::nullopt;
+      const std::uint32_t done = record->completedGenerations;
+      optimizer->UnlockState();
+      DrawProgress(messages, done, first, plan.generationLimit,
+                   std::chrono::duration<double>(now - started).count(), best, bestEver);
     }
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   if (showProgress) std::fprintf(messages, "\r\033[K");
 
-  const Population* population = nullptr;
-  optimizer->LockState(&population, nullptr);
-  const std::string json = options.jsonFile.empty()
-                               ? std::string()
-                               : PopulationToJson(optimizer->CompletedGenerations(), *population);
-  const int bestIndex = population->bestIndex;
-  const double best = bestIndex >= 0 ? population->candidates[bestIndex].score : 0.0;
-  optimizer->UnlockState();
-  const std::uint32_t generations = optimizer->CompletedGenerations();
+  RunOutcome outcome;
+  SceneSnapshot snapshot;
+  {
+    const Population* population = nullptr;
+    const SceneSnapshot* frozen = nullptr;
+    const RunRecord* record = nullptr;
+    optimizer->LockState(&population, &frozen, &record);
+    outcome.population = *population;
+    outcome.record = *record;
+    snapshot = *frozen;
+    optimizer->UnlockState();
+  }
+  // Joined: the generator state is the run's own.
   optimizer.Reset();
+  outcome.randomState = RandomState();
+  const std::uint32_t generations = outcome.record.completedGenerations;
 
   int status = 0;
-  if (toStdout) {
-    if (std::fwrite(json.data(), 1, json.size(), stdout) != json.size() || std::fflush(stdout) != 0) {
-      std::fprintf(messages, "reflector: standard output: cannot write: %s\n", std::strerror(errno));
+  auto write = [&](const std::string& path, const std::string& bytes) {
+    if (path.empty()) return;
+    if (!WriteOutputFile(path, bytes, error)) {
+      std::fprintf(messages, "reflector: %s\n", error.c_str());
       status = 1;
     }
-  } else if (!options.jsonFile.empty() && !WriteOutputFile(options.jsonFile, json, error)) {
-    std::fprintf(messages, "reflector: %s\n", error.c_str());
-    status = 1;
+  };
+
+  if (!options.jsonFile.empty()) {
+    RunResult result;
+    result.scene = plan.scene;
+    result.seed = plan.seed;
+    result.generations = generations;
+    result.population = &outcome.population;
+    result.bestEver = outcome.record.bestEver;
+    write(options.jsonFile, ResultToJson(result));
+  }
+  if (!options.checkpointFile.empty()) {
+    Checkpoint checkpoint;
+    checkpoint.scene = plan.scene;
+    checkpoint.seed = plan.seed;
+    checkpoint.generations = generations;
+    checkpoint.generationLimit = plan.generationLimit;
+    checkpoint.randomState = outcome.randomState;
+    checkpoint.population.bestIndex = outcome.population.bestIndex;
+    for (const Candidate& candidate : outcome.population.candidates) {
+      Candidate stored;
+      stored.vertices = candidate.vertices;
+      stored.score = candidate.score;
+      checkpoint.population.candidates.push_back(std::move(stored));
+    }
+    checkpoint.bestEver = outcome.record.bestEver;
+    write(options.checkpointFile, CheckpointToText(checkpoint));
+  }
+  if (!options.historyFile.empty()) write(options.historyFile, HistoryToCsv(outcome.record));
+
+  std::vector<ScreenPoint> reflectorPixels;
+  const FrameScene frame = FrameOfScene(plan.scene, reflectorPixels);
+  if (!options.svgFile.empty()) {
+    SvgCanvas canvas(options.width, options.height);
+    RenderFrame(canvas, frame, &outcome.population, &snapshot);
+    write(options.svgFile, canvas.Finish());
+  }
+  if (!options.pngFile.empty()) {
+    std::string png;
+    if (pictures->EncodeFramePng(frame, outcome.population, snapshot, options.width,
+                                 options.height, png, error)) {
+      write(options.pngFile, png);
+    } else {
+      std::fprintf(messages, "reflector: %s: cannot draw: %s\n", options.pngFile.c_str(),
+                   error.c_str());
+      status = 1;
+    }
+  }
+  if (!options.plotFile.empty()) {
+    std::string plot;
+    const std::string title = plan.sceneName + ", seed " + std::to_string(plan.seed);
+    if (pictures->EncodePlot(outcome.record, title, plotSvg, plot, error)) {
+      write(options.plotFile, plot);
+    } else {
+      std::fprintf(messages, "reflector: %s: cannot draw: %s\n", options.plotFile.c_str(),
+                   error.c_str());
+      status = 1;
+    }
   }
 
-  std::fprintf(messages, "reflector: %u generations in %.2f s (%.0f generations/s), ", generations,
-               seconds, seconds > 0 ? generations / seconds : 0.0);
-  if (bestIndex >= 0) {
-    std::fprintf(messages, "best score %s (candidate %d)\n", FormatDouble(best).c_str(), bestIndex);
+  const std::uint32_t ran = generations - first;
+  std::fprintf(messages, "reflector: %u generations in %.2f s (%.0f generations/s), ", ran, seconds,
+               seconds > 0 ? ran / seconds : 0.0);
+  const std::optional<double> best = BestScore(outcome.population);
+  if (best) {
+    std::fprintf(messages, "best score %s (candidate %d)", FormatDouble(*best).c_str(),
+                 outcome.population.bestIndex);
+    if (outcome.record.bestEver) {
+      std::fprintf(messages, ", best ever %s (generation %u)",
+                   FormatDouble(outcome.record.bestEver->score).c_str(),
+                   outcome.record.bestEver->generation);
+    }
+    std::fprintf(messages, "\n");
   } else {
     std::fprintf(messages, "no score yet (no generation run)\n");
   }

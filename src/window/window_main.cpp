@@ -14,7 +14,9 @@
 #include <optional>
 #include <string>
 
+#include "geometry/random.h"
 #include "window/main_window.h"
+#include "window/quiet_messages.h"
 #include "scene/scene_state.h"
 
 namespace reflector {
@@ -85,19 +87,9 @@ bool DisplayAvailable(std::optional<XDisplayProbe>& probe) {
   return false;
 }
 
-// stderr carries the right-click lines and nothing else: Qt's warnings about
-// the desktop environment are dropped; real errors still get through.
-void QuietMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-  if (type == QtCriticalMsg || type == QtFatalMsg) {
-    const QByteArray text = qFormatLogMessage(type, context, message).toLocal8Bit();
-    std::fprintf(stderr, "%s\n", text.constData());
-    std::fflush(stderr);
-  }
-}
-
 }  // namespace
 
-int RunWindow(int argc, char** argv) {
+int RunWindow(const CommandLine& options, int argc, char** argv) {
   std::optional<XDisplayProbe> probe;
   if (!DisplayAvailable(probe)) {
     std::fprintf(stderr,
@@ -105,10 +97,12 @@ int RunWindow(int argc, char** argv) {
                  "or 'xvfb-run reflector' for the window on a virtual display\n");
     return 2;
   }
-  qInstallMessageHandler(QuietMessageHandler);
+  // stderr carries the right-click lines and nothing else.
+  InstallQuietMessageHandler();
 
   // Outlives the application and the window; its destruction at the end of
   // this function stops and joins the last worker before the status is returned.
+  SetRandomState(options.seed.value_or(1));
   SceneState scene;
   QApplication application(argc, argv);
   probe.reset();

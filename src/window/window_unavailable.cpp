@@ -5,7 +5,7 @@
 
 namespace reflector {
 
-int RunWindow(int, char**) {
+int RunWindow(const CommandLine&, int, char**) {
   std::fprintf(stderr,
                "reflector: this build has no window; run 'reflector --headless' instead\n");
   return 2;

@@ -14,23 +14,60 @@ TEST(ParseCommandLine, NoArgumentsOpensTheWindow) {
   std::string error;
   ASSERT_TRUE(Parse({}, c, error));
   EXPECT_EQ(c.mode, CommandLine::Mode::Window);
+  ASSERT_TRUE(Parse({"--seed", "7"}, c, error)) << error;
+  EXPECT_EQ(c.mode, CommandLine::Mode::Window);
+  EXPECT_EQ(c.seed, 7u);
 }
 
 TEST(ParseCommandLine, HeadlessOptions) {
   CommandLine c;
   std::string error;
-  ASSERT_TRUE(Parse({"--headless", "--generations", "0", "--scene", "a.json", "--json=-"}, c,
-                    error))
+  ASSERT_TRUE(Parse({"--headless", "--generations", "0", "--scene", "a.json", "--json=-",
+                     "--seed", "4294967295", "--checkpoint", "c.json", "--history", "h.csv",
+                     "--png", "f.png", "--svg", "f.svg", "--size", "640x480", "--plot", "p.svg"},
+                    c, error))
       << error;
   EXPECT_EQ(c.mode, CommandLine::Mode::Headless);
   EXPECT_EQ(c.generations, 0u);
+  EXPECT_EQ(c.seed, 4294967295u);
   EXPECT_EQ(c.sceneFile, "a.json");
   EXPECT_EQ(c.jsonFile, "-");
+  EXPECT_EQ(c.checkpointFile, "c.json");
+  EXPECT_EQ(c.historyFile, "h.csv");
+  EXPECT_EQ(c.pngFile, "f.png");
+  EXPECT_EQ(c.svgFile, "f.svg");
+  EXPECT_EQ(c.plotFile, "p.svg");
+  EXPECT_EQ(c.width, 640);
+  EXPECT_EQ(c.height, 480);
 
   ASSERT_TRUE(Parse({"--generations=4294967295", "--headless"}, c, error)) << error;
   EXPECT_EQ(c.generations, 4294967295u);
   ASSERT_TRUE(Parse({"--headless"}, c, error));
-  EXPECT_EQ(c.generations, 100000u);
+  EXPECT_FALSE(c.generations);
+  EXPECT_FALSE(c.seed);
+  ASSERT_TRUE(Parse({"--headless", "--resume", "c.json", "--generations", "10"}, c, error));
+  EXPECT_EQ(c.resumeFile, "c.json");
+}
+
+TEST(ParseCommandLine, Batch) {
+  CommandLine c;
+  std::string error;
+  ASSERT_TRUE(Parse({"batch", "--jobs", "3", "--seeds", "2-5", "--generations", "9", "--out",
+                     "results", "a.json", "b.json"},
+                    c, error))
+      << error;
+  EXPECT_EQ(c.mode, CommandLine::Mode::Batch);
+  EXPECT_EQ(c.jobs, 3u);
+  EXPECT_EQ(c.firstSeed, 2u);
+  EXPECT_EQ(c.lastSeed, 5u);
+  EXPECT_EQ(c.generations, 9u);
+  EXPECT_EQ(c.outDir, "results");
+  EXPECT_EQ(c.sceneFiles, (std::vector<std::string>{"a.json", "b.json"}));
+
+  ASSERT_TRUE(Parse({"batch", "--out", "r", "a.json"}, c, error)) << error;
+  EXPECT_EQ(c.jobs, 0u);
+  EXPECT_EQ(c.firstSeed, 1u);
+  EXPECT_EQ(c.lastSeed, 1u);
 }
 
 TEST(ParseCommandLine, HelpWinsOverEverythingElse) {
@@ -38,7 +75,18 @@ TEST(ParseCommandLine, HelpWinsOverEverythingElse) {
   std::string error;
   ASSERT_TRUE(Parse({"--headless", "-h"}, c, error));
   EXPECT_EQ(c.mode, CommandLine::Mode::Help);
-  EXPECT_NE(UsageText().find("--generations N"), std::string::npos);
+  for (const char* option : {"--generations N", "--seed S", "--checkpoint FILE", "--resume FILE",
+                             "--history", "--png FILE", "--svg FILE", "--plot", "--size WxH",
+                             "batch", "Exit status", "130"}) {
+    EXPECT_NE(c.helpText.find(option), std::string::npos) << option;
+  }
+  ASSERT_TRUE(Parse({"batch", "--help"}, c, error));
+  EXPECT_EQ(c.mode, CommandLine::Mode::Help);
+  for (const char* option : {"Usage: reflector batch", "--jobs N", "--seeds A-B", "--out DIR"}) {
+    EXPECT_NE(c.helpText.find(option), std::string::npos) << option;
+  }
+  ASSERT_TRUE(Parse({"--version"}, c, error));
+  EXPECT_EQ(c.mode, CommandLine::Mode::Version);
 }
 
 TEST(ParseCommandLine, RefusesBadInputWithOneLine) {
@@ -49,19 +97,46 @@ TEST(ParseCommandLine, RefusesBadInputWithOneLine) {
       {"--headless", "--generations", "1e5"},
       {"--headless", "--generations", "4294967296"},
       {"--headless", "--generations", ""},
+      {"--headless", "--seed", "4294967296"},
+      {"--headless", "--seed", "-3"},
       {"--headless", "--scene", ""},
+      {"--headless", "--json", ""},
+      {"--headless", "--size", "0x5", "--png", "a.png"},
+      {"--headless", "--size", "800", "--png", "a.png"},
+      {"--headless", "--size", "800x600"},
+      {"--headless", "--resume", "c.json", "--seed", "3"},
+      {"--headless", "--resume", "c.json", "--scene", "s.json"},
       {"--frobnicate"},
       {"stray"},
       {"--generations", "5"},
-      {"--headless=yes"},
+      {"--json", "out.json"},
+      {"--png", "out.png"},
+      {"batch", "a.json"},
+      {"batch", "--out", "r"},
+      {"batch", "--out", "r", "--seeds", "5-2", "a.json"},
+      {"batch", "--out", "r", "--jobs", "0", "a.json"},
+      {"--seed", "3", "batch", "--out", "r", "a.json"},
+      {"--headless", "--scene", "a.json", "--scene", "b.json"},
+      {"--headless", "--seed=1", "--seed", "2"},
   };
   for (const auto& args : bad) {
     CommandLine c;
     std::string error;
     EXPECT_FALSE(Parse(args, c, error)) << args.back();
     EXPECT_FALSE(error.empty());
-    EXPECT_EQ(error.find('\n'), std::string::npos);
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
   }
+}
+
+TEST(ParseCommandLine, MessagesNameTheOptionAndEscapeTheValue) {
+  CommandLine c;
+  std::string error;
+  EXPECT_FALSE(Parse({"--headless", "--scene", "a.json", "--scene", "b.json"}, c, error));
+  EXPECT_EQ(error, "option --scene is given more than once");
+  EXPECT_FALSE(Parse({"--headless", "--seed", "1\x1b[31m"}, c, error));
+  EXPECT_EQ(error, "--seed needs a whole number from 0 to 4294967295, not '1\\x1b[31m'");
+  EXPECT_FALSE(Parse({"--json", "x.json"}, c, error));
+  EXPECT_EQ(error, "option --json needs --headless");
 }
 
 }  // namespace

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace reflector {
+
+// Output files that a long run can count on, and that cannot be turned against
+// their user.
+//
+// A regular file (or a new one) is replaced atomically: the text goes to a
+// temporary file created exclusively, without following links, in the same
+// folder, and is renamed over the target only once it is complete. A replaced
+// file keeps its permission bits (never widened). Anything else that already
+// exists and is not a directory (a pipe, a terminal, /dev/null) is written in
+// place. "-" is standard output. Every error reads "PATH: cannot write: CAUSE",
+// the cause being the failing call's strerror.
+
+// Before a run: fails when the final write could never succeed (a directory, a
+// missing or read-only folder, a file that cannot be replaced).
+bool CheckOutputWritable(const std::string& path, std::string& error);
+
+// Writes text to path as above. On failure the old file is left intact and no
+// temporary file remains.
+bool WriteOutputFile(const std::string& path, std::string_view text, std::string& error);
+
+}  // namespace reflector
