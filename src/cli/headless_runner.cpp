@@ -63,8 +63,9 @@ bool PlanRun(const CommandLine& options, RunPlan& plan, std::string& error) {
     }
     RunStart start;
     start.population = std::move(checkpoint.population);
-    start.completedGenerations = checkpoint.generations;
-    start.bestEver = std::move(checkpoint.bestEver);
+    start.record.completedGenerations = checkpoint.generations;
+    start.record.firstGeneration = checkpoint.generations + 1;
+    start.record.bestEver = std::move(checkpoint.bestEver);
     plan.resumeFrom = std::move(start);
     return true;
   }
@@ -162,7 +163,7 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   }
 
   SetRandomState(plan.randomState);
-  const std::uint32_t first = plan.resumeFrom ? plan.resumeFrom->completedGenerations : 0;
+  const std::uint32_t first = plan.resumeFrom ? plan.resumeFrom->record.completedGenerations : 0;
   const auto started = Clock::now();
   RefPtr<ReflectorOptimizer> optimizer;
   try {

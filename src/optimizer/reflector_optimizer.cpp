@@ -17,17 +17,24 @@ constexpr int kReplacementsPerGeneration = 5;
 }  // namespace
 
 ReflectorOptimizer::ReflectorOptimizer(const SceneSnapshot& sceneSnapshot,
-                                       std::uint32_t generations, std::optional<RunStart> resume)
+                                       std::uint32_t generations, std::optional<RunStart> resume,
+                                       bool keepBestMirrors)
     : thread(&ReflectorOptimizer::RunGenerations),
       snapshot(sceneSnapshot),
       generationLimit(generations),
       resumeFrom(std::move(resume)) {
   if (resumeFrom) {
-    record.completedGenerations = resumeFrom->completedGenerations;
-    record.firstGeneration = resumeFrom->completedGenerations + 1;
-    record.bestEver = resumeFrom->bestEver;
-    completedGenerations.store(resumeFrom->completedGenerations);
+    record = std::move(resumeFrom->record);
+    // A history that does not reach the resumed generation starts afresh after it.
+    if (record.firstGeneration + record.history.size() != record.completedGenerations + 1) {
+      record.firstGeneration = record.completedGenerations + 1;
+      record.history.clear();
+      record.bestMirrors.clear();
+    }
+    completedGenerations.store(record.completedGenerations);
   }
+  record.keepBestMirrors = keepBestMirrors;
+  if (!keepBestMirrors) record.bestMirrors.clear();
   // Last: the worker may start reading before this constructor returns.
   thread.Start(this);
 }
@@ -57,7 +64,7 @@ void ReflectorOptimizer::RunGenerations() {
     std::uint32_t first = 0;
     bool stopped = false;
     if (resumeFrom) {
-      first = resumeFrom->completedGenerations;
+      first = record.completedGenerations;
       population = std::move(resumeFrom->population);
       resumeFrom.reset();
       // Scores come with the population; the rays are traced again, for
@@ -73,6 +80,7 @@ void ReflectorOptimizer::RunGenerations() {
       record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 20));
     }
     for (std::uint32_t generation = first; !stopped && generation < generationLimit; ++generation) {
+      if (stopAtBoundary.load()) break;
       // The one moment of a generation at which a reader can take the lock.
       YieldLock(0);
       MutatePopulation();
@@ -80,6 +88,10 @@ void ReflectorOptimizer::RunGenerations() {
       if (stopped) break;
       for (int i = 0; i < kReplacementsPerGeneration; ++i) ReplaceWorstWithBest();
       record.history.push_back(RecordGeneration(population, generation + 1, record.bestEver));
+      if (record.keepBestMirrors) {
+        const auto& best = population.candidates[static_cast<std::size_t>(population.bestIndex)];
+        record.bestMirrors.insert(record.bestMirrors.end(), best.vertices.begin(), best.vertices.end());
+      }
       record.completedGenerations = generation + 1;
       completedGenerations.store(generation + 1);
     }

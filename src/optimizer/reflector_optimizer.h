@@ -30,12 +30,12 @@ namespace reflector {
 // LockState. The snapshot never changes after construction. Destroy the
 // optimiser on a thread that does not hold its lock, and never on its worker.
 // Where a resumed run continues from: the population as an earlier run left it
-// after completedGenerations generations (scored when that is above 0), and
-// the best it had seen.
+// after record.completedGenerations generations (scored when that is above 0),
+// and that run's record: the best it had seen and whatever history it kept.
+// The generator must stand where that run left it.
 struct RunStart {
   Population population;
-  std::uint32_t completedGenerations = 0;
-  std::optional<BestEver> bestEver;
+  RunRecord record;
 };
 
 class ReflectorOptimizer : public virtual RefCounted {
@@ -46,9 +46,12 @@ class ReflectorOptimizer : public virtual RefCounted {
   // takes the one resumed from) and runs generations until generationLimit
   // generations are complete in all (0: fill the population and stop).
   // Throws std::system_error when no thread can be created.
+  // keepBestMirrors records the best candidate's vertices after every
+  // generation (the window's rewind); the headless runner does without.
   explicit ReflectorOptimizer(const SceneSnapshot& snapshot,
                               std::uint32_t generationLimit = kDefaultGenerationLimit,
-                              std::optional<RunStart> resumeFrom = std::nullopt);
+                              std::optional<RunStart> resumeFrom = std::nullopt,
+                              bool keepBestMirrors = false);
   ReflectorOptimizer(const ReflectorOptimizer&) = delete;
   ReflectorOptimizer& operator=(const ReflectorOptimizer&) = delete;
 
@@ -61,6 +64,12 @@ class ReflectorOptimizer : public virtual RefCounted {
   void LockState(const Population** populationOut, const SceneSnapshot** snapshotOut,
                  const RunRecord** recordOut = nullptr);
   void UnlockState();
+
+  // Asks the worker to stop before its next generation begins, leaving the
+  // population, the record and the generator as a complete generation left
+  // them, ready to be resumed with the same bits. Returns at once; Done()
+  // tells when the worker has stopped.
+  void StopAtGenerationBoundary() { stopAtBoundary.store(true); }
 
   // Progress, readable without the lock.
   std::uint32_t CompletedGenerations() const { return completedGenerations.load(); }
@@ -86,6 +95,7 @@ class ReflectorOptimizer : public virtual RefCounted {
   RunRecord record;                    // guarded by the lock, like the population
   std::atomic<std::uint32_t> completedGenerations{0};
   std::atomic<bool> done{false};
+  std::atomic<bool> stopAtBoundary{false};
 };
 
 }  // namespace reflector

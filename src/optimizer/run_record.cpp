@@ -12,6 +12,15 @@ std::optional<double> BestScore(const Population& population) {
   return population.candidates[static_cast<std::size_t>(population.bestIndex)].score;
 }
 
+std::optional<std::vector<Point2>> RunRecord::BestMirrorAfter(std::uint32_t generation) const {
+  if (!keepBestMirrors || generation < firstGeneration) return std::nullopt;
+  const std::size_t row = generation - firstGeneration;
+  if (row >= history.size() || bestMirrors.size() % history.size() != 0) return std::nullopt;
+  const std::size_t count = bestMirrors.size() / history.size();
+  const auto begin = bestMirrors.begin() + static_cast<std::ptrdiff_t>(row * count);
+  return std::vector<Point2>(begin, begin + static_cast<std::ptrdiff_t>(count));
+}
+
 GenerationScores RecordGeneration(const Population& population, std::uint32_t generation,
                                   std::optional<BestEver>& bestEver) {
   GenerationScores row;

@@ -30,13 +30,20 @@ struct GenerationScores {
 };
 
 // Where a run stands: how far it has gone, the best ever seen, and the scores
-// of every generation this optimiser ran (row k after generation
-// firstGeneration + k).
+// of the generations recorded (row k after generation firstGeneration + k).
+// With mirrors kept, bestMirrors holds the best candidate's vertices after
+// each recorded generation, one vertex count after another, so that any
+// generation's best can be shown again.
 struct RunRecord {
   std::uint32_t completedGenerations = 0;
   std::optional<BestEver> bestEver;  // none before the first generation
   std::uint32_t firstGeneration = 1;
   std::vector<GenerationScores> history;
+  bool keepBestMirrors = false;
+  std::vector<Point2> bestMirrors;
+
+  // The best mirror after the given generation, if it was recorded.
+  std::optional<std::vector<Point2>> BestMirrorAfter(std::uint32_t generation) const;
 };
 
 // The score of the best candidate, or nothing before the first selection.
