@@ -12,6 +12,7 @@
 #include "cli/batch_runner.h"
 #include "cli/command_line.h"
 #include "cli/headless_runner.h"
+#include "cli/interrupts.h"
 #include "window/window_main.h"
 #ifdef REFLECTOR_HAS_WINDOW
 #include "window/picture_output_qt.h"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Version:
       return PrintToStdout(std::string("reflector ") + REFLECTOR_VERSION + "\n");
     case CommandLine::Mode::Headless: {
+      reflector::CatchInterrupts();
       std::unique_ptr<reflector::PictureOutput> pictures;
 #ifdef REFLECTOR_HAS_WINDOW
       pictures = std::make_unique<reflector::QtPictureOutput>();
@@ -55,6 +57,7 @@ int main(int argc, char** argv) {
       return reflector::RunHeadless(options, pictures.get(), stderr, stderrIsTerminal);
     }
     case CommandLine::Mode::Batch:
+      reflector::CatchInterrupts();
       return reflector::RunBatch(options, "/proc/self/exe", stderr, stderrIsTerminal);
     case CommandLine::Mode::Window:
       break;

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/interrupts.h"
 #include "formats/checkpoint.h"
 #include "formats/history_csv.h"
 #include "formats/output_file.h"
@@ -120,6 +121,24 @@ struct RunOutcome {
   std::uint32_t randomState = 1;
 };
 
+std::string CheckpointText(const RunPlan& plan, const RunOutcome& outcome) {
+  Checkpoint checkpoint;
+  checkpoint.scene = plan.scene;
+  checkpoint.seed = plan.seed;
+  checkpoint.generations = outcome.record.completedGenerations;
+  checkpoint.generationLimit = plan.generationLimit;
+  checkpoint.randomState = outcome.randomState;
+  checkpoint.population.bestIndex = outcome.population.bestIndex;
+  for (const Candidate& candidate : outcome.population.candidates) {
+    Candidate stored;  // ray records are traced again on resume
+    stored.vertices = candidate.vertices;
+    stored.score = candidate.score;
+    checkpoint.population.candidates.push_back(std::move(stored));
+  }
+  checkpoint.bestEver = outcome.record.bestEver;
+  return CheckpointToText(checkpoint);
+}
+
 }  // namespace
 
 int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* messages,
@@ -174,7 +193,13 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   }
 
   auto lastDraw = Clock::now();
+  bool interrupted = false;
   while (!optimizer->Done()) {
+    if (!interrupted && InterruptSignal()) {
+      // Never inside a generation: the checkpoint must resume to the same bits.
+      optimizer->StopAtGenerationBoundary();
+      interrupted = true;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(showProgress ? 20 : 5));
     const auto now = Clock::now();
     if (showProgress && now - lastDraw >= std::chrono::milliseconds(100)) {
@@ -213,12 +238,26 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
 
   int status = 0;
   auto write = [&](const std::string& path, const std::string& bytes) {
-    if (path.empty()) return;
+    if (path.empty()) return false;
     if (!WriteOutputFile(path, bytes, error)) {
       std::fprintf(messages, "reflector: %s\n", error.c_str());
       status = 1;
+      return false;
     }
+    return true;
   };
+
+  interrupted = interrupted || InterruptSignal() != 0;
+  if (interrupted) {
+    // Only the checkpoint: the other outputs describe a finished run, and an
+    // existing one is left as it was.
+    const bool saved = write(options.checkpointFile, CheckpointText(plan, outcome));
+    const std::string kept =
+        saved ? "checkpoint written to " + options.checkpointFile : std::string("nothing written");
+    std::fprintf(messages, "reflector: interrupted at generation %u; %s\n", generations,
+                 kept.c_str());
+    return status != 0 ? status : InterruptStatus();
+  }
 
   if (!options.jsonFile.empty()) {
     RunResult result;
@@ -229,23 +268,7 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
     result.bestEver = outcome.record.bestEver;
     write(options.jsonFile, ResultToJson(result));
   }
-  if (!options.checkpointFile.empty()) {
-    Checkpoint checkpoint;
-    checkpoint.scene = plan.scene;
-    checkpoint.seed = plan.seed;
-    checkpoint.generations = generations;
-    checkpoint.generationLimit = plan.generationLimit;
-    checkpoint.randomState = outcome.randomState;
-    checkpoint.population.bestIndex = outcome.population.bestIndex;
-    for (const Candidate& candidate : outcome.population.candidates) {
-      Candidate stored;
-      stored.vertices = candidate.vertices;
-      stored.score = candidate.score;
-      checkpoint.population.candidates.push_back(std::move(stored));
-    }
-    checkpoint.bestEver = outcome.record.bestEver;
-    write(options.checkpointFile, CheckpointToText(checkpoint));
-  }
+  if (!options.checkpointFile.empty()) write(options.checkpointFile, CheckpointText(plan, outcome));
   if (!options.historyFile.empty()) write(options.historyFile, HistoryToCsv(outcome.record));
 
   std::vector<ScreenPoint> reflectorPixels;

@@ -1,0 +1,22 @@
+#pragma once
+
+namespace reflector {
+
+// SIGINT and SIGTERM, caught so that a run can stop where its work is whole
+// (at a generation boundary) instead of dying in the middle of it.
+//
+//   CatchInterrupts();
+//   while (working) { if (InterruptSignal()) { ...stop cleanly...; break; } }
+//   return InterruptStatus();  // 130 or 143
+//
+// The handler only records the signal; the run looks at it between
+// generations. Lock-free, so safe in a handler.
+void CatchInterrupts();
+
+// The signal caught, or 0.
+int InterruptSignal();
+
+// The exit status for the signal caught: 128 + its number.
+int InterruptStatus();
+
+}  // namespace reflector
