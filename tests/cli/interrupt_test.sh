@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# SIGINT and SIGTERM stop a headless run between two generations: the status
+# is 130 or 143, one line says where it stopped, the checkpoint resumes to the
+# bytes of a straight run, an existing --json is left as it was, and no
+# temporary file remains.
+# Usage: interrupt_test.sh REFLECTOR
+set -euo pipefail
+
+reflector=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+total=4000
+"$reflector" --headless --generations $total --seed 9 --json "$work/straight.json" \
+  --checkpoint "$work/straight.checkpoint" 2>/dev/null
+
+# Waits until the run has really started generations, then signals it.
+interrupt() {  # SIGNAL STATUS [extra options...]
+  local signal=$1 expected=$2
+  shift 2
+  echo 'old result' > "$work/out.json"
+  "$reflector" --headless --generations $total --seed 9 --json "$work/out.json" "$@" \
+    2> "$work/messages" &
+  local pid=$!
+  sleep 0.3
+  kill "-$signal" "$pid"
+  local status=0
+  wait "$pid" || status=$?
+  [ "$status" -eq "$expected" ] || fail "$signal: status $status, expected $expected: $(cat "$work/messages")"
+  [ "$(cat "$work/out.json")" = "old result" ] || fail "$signal: the existing --json was replaced"
+  if ls -A "$work" | grep -vqE '^(straight\.json|straight\.checkpoint|out\.json|messages|run\.checkpoint|resumed\.json|resumed\.checkpoint)$'; then
+    fail "$signal: a temporary file remains: $(ls -A "$work")"
+  fi
+}
+
+for pair in INT:130 TERM:143; do
+  signal=${pair%%:*}
+  status=${pair##*:}
+
+  rm -f "$work/run.checkpoint"
+  interrupt "$signal" "$status"
+  grep -qxE 'reflector: interrupted at generation [0-9]+; nothing written' "$work/messages" ||
+    fail "$signal without --checkpoint: $(cat "$work/messages")"
+
+  interrupt "$signal" "$status" --checkpoint "$work/run.checkpoint"
+  line=$(grep 'interrupted' "$work/messages")
+  [[ "$line" =~ ^reflector:\ interrupted\ at\ generation\ ([0-9]+)\;\ checkpoint\ written\ to\ $work/run\.checkpoint$ ]] ||
+    fail "$signal with --checkpoint: $(cat "$work/messages")"
+  generation=${BASH_REMATCH[1]}
+  [ "$generation" -lt "$total" ] || fail "$signal: the run ended before the signal; make it longer"
+  grep -q "\"generations\": $generation," "$work/run.checkpoint" || fail "$signal: checkpoint does not say generation $generation"
+
+  "$reflector" --headless --resume "$work/run.checkpoint" --json "$work/resumed.json" \
+    --checkpoint "$work/resumed.checkpoint" 2>/dev/null
+  cmp -s "$work/resumed.json" "$work/straight.json" || fail "$signal: resumed result differs from a straight run"
+  cmp -s "$work/resumed.checkpoint" "$work/straight.checkpoint" || fail "$signal: resumed checkpoint differs"
+  echo "$signal at generation $generation: status $status, resumed to the straight run's bytes"
+done
