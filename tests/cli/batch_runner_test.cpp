@@ -1,0 +1,199 @@
+// The batch runner against a stand-in program: a shell script that behaves as
+// its scene's name says, so that every way a run can end is tried in a
+// fraction of a second. The real program is tried by batch_runs.sh.
+#include "cli/batch_runner.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+namespace reflector {
+namespace {
+
+// Writes the result file a real run would, with scores made from the seed;
+// "fail" complains on two lines and exits 2, "killed" kills itself, "silent"
+// exits 3 saying nothing, "nofile" exits 0 without a result, "fresh" has no
+// score yet. Every run notes how many runs were going on when it started.
+constexpr const char* kFakeProgram = R"(#!/bin/sh
+echo "$@" > "$FAKE_DIR/args-$$"
+mkdir -p "$FAKE_DIR/running"
+touch "$FAKE_DIR/running/$$"
+ls "$FAKE_DIR/running" | wc -l > "$FAKE_DIR/count-$$"
+while [ $# -gt 0 ]; do
+  case $1 in --scene) scene=$2; shift;; --seed) seed=$2; shift;; --json) json=$2; shift;; esac
+  shift
+done
+name=$(basename "$scene" .json)
+case $name in slow) [ "$seed" = 1 ] && sleep 0.3;; *) sleep 0.05;; esac
+rm "$FAKE_DIR/running/$$"
+case $name in
+  fail) echo "reflector: first complaint" >&2; echo "reflector: $scene: cannot open: No such file or directory" >&2; exit 2;;
+  killed) kill -9 $$;;
+  silent) exit 3;;
+  nofile) exit 0;;
+  fresh) printf '{"generations": 0, "seed": %s, "bestIndex": -1, "bestEver": null, "candidates": [{"score": null, "vertices": []}]}\n' "$seed" > "$json";;
+  *) printf '{"generations": 7, "seed": %s, "bestIndex": 1, "bestEver": {"score": %s.1, "generation": 3, "vertices": []}, "candidates": [{"score": 9, "vertices": []}, {"score": %s.25, "vertices": []}]}\n' "$seed" "$seed" "$seed" > "$json";;
+esac
+)";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class BatchRunnerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/batch_runner_test_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    program_ = dir_ + "/fake-reflector";
+    std::ofstream(program_) << kFakeProgram;
+    ASSERT_EQ(chmod(program_.c_str(), 0755), 0);
+    setenv("FAKE_DIR", dir_.c_str(), 1);
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  CommandLine Batch(std::vector<std::string> scenes, std::uint32_t firstSeed,
+                    std::uint32_t lastSeed) {
+    CommandLine options;
+    options.mode = CommandLine::Mode::Batch;
+    options.jobs = 2;
+    options.generations = 7;
+    options.firstSeed = firstSeed;
+    options.lastSeed = lastSeed;
+    options.outDir = dir_ + "/out";
+    for (const std::string& scene : scenes) options.sceneFiles.push_back(dir_ + "/" + scene);
+    return options;
+  }
+
+  // Runs the batch; messages_ holds what it said.
+  int Run(const CommandLine& options, bool progress = false) {
+    std::FILE* messages = std::tmpfile();
+    const int status = RunBatch(options, program_, messages, progress);
+    std::rewind(messages);
+    messages_.clear();
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, messages)) > 0) messages_.append(buffer, n);
+    std::fclose(messages);
+    return status;
+  }
+
+  std::string dir_;
+  std::string program_;
+  std::string messages_;
+};
+
+TEST_F(BatchRunnerTest, RunsEverySceneAndSeedAndSummarisesThemInOrder) {
+  // slow seed 1 finishes last: the summary is still in scene-then-seed order.
+  ASSERT_EQ(Run(Batch({"slow.json", "b"}, 1, 2)), 0) << messages_;
+  const std::regex summary(
+      "scene,seed,generations,best,best_ever,seconds\n"
+      "slow,1,7,1.25,1.1,0\\.[0-9]{3}\n"
+      "slow,2,7,2.25,2.1,0\\.[0-9]{3}\n"
+      "b,1,7,1.25,1.1,0\\.[0-9]{3}\n"
+      "b,2,7,2.25,2.1,0\\.[0-9]{3}\n");
+  EXPECT_TRUE(std::regex_match(ReadFile(dir_ + "/out/summary.csv"), summary))
+      << ReadFile(dir_ + "/out/summary.csv");
+  for (const char* file : {"slow-1.json", "slow-2.json", "b-1.json", "b-2.json"}) {
+    EXPECT_FALSE(ReadFile(dir_ + "/out/" + file).empty()) << file;
+  }
+  EXPECT_NE(messages_.find("reflector: batch: 4 runs (0 failed) in "), std::string::npos);
+  EXPECT_NE(messages_.find("; summary in " + dir_ + "/out/summary.csv\n"), std::string::npos);
+  EXPECT_EQ(messages_.find('\r'), std::string::npos) << "a progress bar though not asked for";
+
+  // The child's command line, exactly, and never more than two at a time.
+  std::string args;
+  int most = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    const std::string name = entry.path().filename();
+    const std::string text = ReadFile(entry.path());
+    if (name.starts_with("count-")) most = std::max(most, std::atoi(text.c_str()));
+    if (name.starts_with("args-") && text.find("/b --seed 2") != std::string::npos) args = text;
+  }
+  EXPECT_EQ(args, "--headless --scene " + dir_ + "/b --seed 2 --generations 7 --json " + dir_ +
+                      "/out/b-2.json\n");
+  EXPECT_GE(most, 1);
+  EXPECT_LE(most, 2);
+}
+
+TEST_F(BatchRunnerTest, FailedRunsAreReportedAndTheOthersGoOn) {
+  CommandLine options =
+      Batch({"fail.json", "killed.json", "silent.json", "nofile.json", "fresh.json", "ok.json"}, 4, 4);
+  options.jobs = 3;
+  ASSERT_EQ(Run(options), 1);
+  const std::string d = dir_;
+  for (const std::string& line :
+       {"reflector: batch: " + d + "/fail.json seed 4 failed: " + d +
+            "/fail.json: cannot open: No such file or directory\n",
+        "reflector: batch: " + d + "/killed.json seed 4 failed: killed by signal 9\n",
+        "reflector: batch: " + d + "/silent.json seed 4 failed: exit status 3\n",
+        "reflector: batch: " + d + "/nofile.json seed 4 failed: " + d +
+            "/out/nofile-4.json: cannot read: No such file or directory\n",
+        std::string("reflector: batch: 6 runs (4 failed) in ")}) {
+    EXPECT_NE(messages_.find(line), std::string::npos) << line << "\nin:\n" << messages_;
+  }
+  const std::regex summary(
+      "scene,seed,generations,best,best_ever,seconds\n"
+      "fail,4,,failed,,\nkilled,4,,failed,,\nsilent,4,,failed,,\nnofile,4,,failed,,\n"
+      "fresh,4,0,,,0\\.[0-9]{3}\n"
+      "ok,4,7,4.25,4.1,0\\.[0-9]{3}\n");
+  EXPECT_TRUE(std::regex_match(ReadFile(dir_ + "/out/summary.csv"), summary))
+      << ReadFile(dir_ + "/out/summary.csv");
+
+  // A program that cannot be started fails every run the same way.
+  program_ = dir_ + "/no-such-program";
+  ASSERT_EQ(Run(Batch({"ok.json"}, 1, 1)), 1);
+  EXPECT_NE(messages_.find("ok.json seed 1 failed: " + program_ +
+                           ": cannot start: No such file or directory\n"),
+            std::string::npos)
+      << messages_;
+}
+
+TEST_F(BatchRunnerTest, RefusesUnusableOptionsBeforeStartingAnything) {
+  EXPECT_EQ(Run(Batch({}, 1, 1)), 2);
+  EXPECT_NE(messages_.find("no scene files"), std::string::npos) << messages_;
+
+  EXPECT_EQ(Run(Batch({"a/x.json", "b/x.json"}, 1, 1)), 2);
+  EXPECT_NE(messages_.find(dir_ + "/a/x.json and " + dir_ + "/b/x.json"), std::string::npos)
+      << messages_;
+
+  CommandLine options = Batch({"ok.json"}, 1, 1);
+  options.outDir = dir_ + "/missing/out";
+  EXPECT_EQ(Run(options), 2);
+  EXPECT_EQ(messages_, "reflector: " + options.outDir + ": cannot create: No such file or directory\n");
+
+  std::ofstream(dir_ + "/plain") << "x";
+  options.outDir = dir_ + "/plain";
+  EXPECT_EQ(Run(options), 2);
+  EXPECT_EQ(messages_, "reflector: " + options.outDir + ": cannot create: Not a directory\n");
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    EXPECT_FALSE(entry.path().filename().string().starts_with("args-")) << "a run was started";
+  }
+}
+
+TEST_F(BatchRunnerTest, DrawsAProgressBarAndClearsIt) {
+  CommandLine options = Batch({"ok.json"}, 1, 3);
+  options.jobs = 1;  // seed 1 first: the best after one run is known
+  ASSERT_EQ(Run(options, true), 0);
+  EXPECT_NE(messages_.find("\r\033[K[--------------------] 0/3 runs"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(messages_, std::regex("\\] 1/3 runs  best 1\\.25  best ever 1\\.10  ETA 0:00")))
+      << messages_;
+  EXPECT_NE(messages_.find("[####################] 3/3 runs  best 1.25  best ever 1.10\r\033[Kreflector: batch: 3 runs"),
+            std::string::npos)
+      << messages_;
+}
+
+}  // namespace
+}  // namespace reflector

@@ -1,0 +1,93 @@
+#!/bin/sh
+# The real program's batch runner: usage batch_runs.sh REFLECTOR CASE [EXPECTED_SUMMARY]
+#   same-bytes     2 scenes x 2 seeds in a batch give the bytes of single runs,
+#                  and the summary (less its timings) is the stored one
+#   missing-scene  a missing scene fails alone, naming its file
+#   parallel       GNU parallel running the same runs gives the same bytes
+# Each case works in a fresh temporary folder. Exit 77: skipped.
+set -u
+reflector=$1
+case_name=$2
+expected_summary=${3:-}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/batch_runs.XXXXXX") || exit 1
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+  echo "batch_runs $case_name: $*" >&2
+  exit 1
+}
+
+# The default scene, and a concave mirror with an off-axis target.
+cat > "$work/a.json" <<'EOF'
+{"reflector": [[494, 52], [494, 105], [493, 148], [494, 189], [493, 244], [489, 304]],
+ "source": [150, 200], "aim": [500, 200], "target": [250, 200]}
+EOF
+cat > "$work/b.json" <<'EOF'
+{"reflector": [[520, 60], [560, 140], [575, 220], [560, 300], [520, 380]],
+ "source": [120, 220], "aim": [560, 220], "target": [300, 300]}
+EOF
+
+batch() {
+  "$reflector" batch --jobs 2 --seeds 1-2 --generations 200 --out "$work/batch" "$@" \
+    2> "$work/batch.err"
+}
+
+case $case_name in
+same-bytes)
+  batch "$work/a.json" "$work/b.json" || fail "batch failed ($?): $(cat "$work/batch.err")"
+  mkdir "$work/single"
+  for scene in a b; do
+    for seed in 1 2; do
+      "$reflector" --headless --scene "$work/$scene.json" --seed $seed --generations 200 \
+        --json "$work/single/$scene-$seed.json" 2> /dev/null || fail "single run $scene $seed failed"
+      cmp "$work/batch/$scene-$seed.json" "$work/single/$scene-$seed.json" ||
+        fail "$scene seed $seed: the batch wrote other bytes than a single run"
+    done
+  done
+  [ "$(ls "$work/batch" | sort | tr '\n' ' ')" = "a-1.json a-2.json b-1.json b-2.json summary.csv " ] ||
+    fail "unexpected files: $(ls "$work/batch")"
+  # Every row has seconds; the rest is exact, so it is compared with the stored summary.
+  awk -F, 'NR > 1 && $6 !~ /^[0-9]+\.[0-9][0-9][0-9]$/ { exit 1 }' "$work/batch/summary.csv" ||
+    fail "bad seconds column: $(cat "$work/batch/summary.csv")"
+  cut -d, -f1-5 "$work/batch/summary.csv" > "$work/summary-untimed.csv"
+  if [ -n "$expected_summary" ]; then
+    diff "$expected_summary" "$work/summary-untimed.csv" || fail "summary differs from the stored one"
+  fi
+  grep -q "^reflector: batch: 4 runs (0 failed) in [0-9.]* s; summary in $work/batch/summary.csv\$" \
+    "$work/batch.err" || fail "unexpected messages: $(cat "$work/batch.err")"
+  ;;
+missing-scene)
+  batch "$work/a.json" "$work/missing.json" "$work/b.json"
+  status=$?
+  [ $status -eq 1 ] || fail "status $status, expected 1: $(cat "$work/batch.err")"
+  for seed in 1 2; do
+    grep -q "^reflector: batch: $work/missing.json seed $seed failed: .*missing.json" "$work/batch.err" ||
+      fail "no message naming the missing file: $(cat "$work/batch.err")"
+  done
+  for file in a-1 a-2 b-1 b-2; do
+    [ -s "$work/batch/$file.json" ] || fail "$file.json not written beside the failed runs"
+  done
+  grep -qx 'missing,1,,failed,,' "$work/batch/summary.csv" ||
+    fail "no failed row: $(cat "$work/batch/summary.csv")"
+  [ "$(wc -l < "$work/batch/summary.csv")" -eq 7 ] || fail "expected a header and 6 rows"
+  ;;
+parallel)
+  if ! command -v parallel > /dev/null 2>&1; then
+    echo "batch_runs parallel: GNU parallel is not installed; skipped"
+    exit 77
+  fi
+  batch "$work/a.json" "$work/b.json" || fail "batch failed ($?): $(cat "$work/batch.err")"
+  mkdir "$work/parallel"
+  (cd "$work" && parallel --will-cite -j2 "$reflector" --headless --scene {1} --seed {2} \
+     --generations 200 --json parallel/{1/.}-{2}.json ::: a.json b.json ::: 1 2 2> parallel.err) ||
+    fail "parallel failed: $(cat "$work/parallel.err")"
+  for file in a-1 a-2 b-1 b-2; do
+    cmp "$work/batch/$file.json" "$work/parallel/$file.json" ||
+      fail "$file.json: GNU parallel's run wrote other bytes than the batch"
+  done
+  ;;
+*)
+  fail "unknown case"
+  ;;
+esac
