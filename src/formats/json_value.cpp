@@ -120,7 +120,7 @@ class Parser {
       if (!ParseValue(member, depth + 1)) return false;
       member.keyLine = keyLine;
       member.keyColumn = keyColumn;
-      value.members.emplace_back(std::move(key), std::move(member));
+      value.members.push_back({std::move(key), std::move(member)});
       SkipWhitespace();
       if (Peek() == ',') {
         Advance();

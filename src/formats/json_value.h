@@ -2,10 +2,11 @@
 
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace reflector {
+
+struct JsonMember;
 
 // A parsed JSON value that remembers where it stood in the text, so that
 // messages about it can point there. Numbers keep their text, so callers can
@@ -17,11 +18,19 @@ struct JsonValue {
   bool boolean = false;
   std::string text;  // a string's contents, or a number as written
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;  // in order of appearance
+  // In order of appearance. JsonMember is completed below: a vector may hold
+  // an incomplete type, a std::pair may not (clang with libstdc++ refuses it).
+  std::vector<JsonMember> members;
   int line = 1;    // 1-based position of the value's first character
   int column = 1;
   int keyLine = 0;  // for an object member: where its key stood
   int keyColumn = 0;
+};
+
+// An object's key and its value.
+struct JsonMember {
+  std::string key;
+  JsonValue value;
 };
 
 // Where and why a text is not JSON.

@@ -1,34 +1,51 @@
 #include "formats/result_json.h"
 
-#include <charconv>
-#include <cmath>
+#include "formats/json_writer.h"
 
 namespace reflector {
 
 std::string FormatDouble(double x) {
-  if (!std::isfinite(x)) return "null";
-  char buffer[32];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, x);
-  return std::string(buffer, result.ptr);
+  std::string out;
+  AppendDouble(out, x);
+  return out;
 }
 
-std::string PopulationToJson(std::uint32_t generations, const Population& population) {
+std::string ResultToJson(const RunResult& result) {
+  const Population* population = result.population;
   std::string out;
-  out += "{\"generations\": " + std::to_string(generations);
-  out += ", \"bestIndex\": " + std::to_string(population.bestIndex);
-  out += ", \"candidates\": [";
-  for (std::size_t i = 0; i < population.candidates.size(); ++i) {
-    const Candidate& candidate = population.candidates[i];
-    out += i ? ",\n  " : "\n  ";
-    out += "{\"score\": " + FormatDouble(candidate.score) + ", \"vertices\": [";
-    for (std::size_t v = 0; v < candidate.vertices.size(); ++v) {
-      if (v) out += ", ";
-      out += "[" + FormatDouble(candidate.vertices[v].x) + ", " +
-             FormatDouble(candidate.vertices[v].y) + "]";
-    }
-    out += "]}";
+  out += "{\"generations\": " + std::to_string(result.generations);
+  out += ", \"seed\": " + std::to_string(result.seed);
+  out += ", \"bestIndex\": " + std::to_string(population ? population->bestIndex : -1);
+  out += ", \"bestEver\": ";
+  if (result.bestEver) {
+    out += "{\"score\": ";
+    AppendDouble(out, result.bestEver->score);
+    out += ", \"generation\": " + std::to_string(result.bestEver->generation);
+    out += ", \"vertices\": ";
+    AppendVertices(out, result.bestEver->vertices);
+    out += '}';
+  } else {
+    out += "null";
   }
-  out += population.candidates.empty() ? "]}\n" : "\n]}\n";
+  out += ", \"scene\": ";
+  AppendScene(out, result.scene);
+  out += ", \"candidates\": [";
+  const std::size_t count = population ? population->candidates.size() : 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Candidate& candidate = population->candidates[i];
+    out += i ? ",\n  " : "\n  ";
+    out += "{\"score\": ";
+    // Before the first generation the scores are placeholders, not results.
+    if (result.generations == 0) {
+      out += "null";
+    } else {
+      AppendDouble(out, candidate.score);
+    }
+    out += ", \"vertices\": ";
+    AppendVertices(out, candidate.vertices);
+    out += '}';
+  }
+  out += count ? "\n]}\n" : "]}\n";
   return out;
 }
 

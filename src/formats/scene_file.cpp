@@ -1,66 +1,108 @@
 #include "formats/scene_file.h"
 
-#include <cerrno>
-#include <charconv>
-#include <cstdio>
-#include <cstring>
-#include <memory>
-
+#include "formats/json_reader.h"
 #include "formats/json_value.h"
 
 namespace reflector {
 
 namespace {
 
-constexpr long kMinCoordinate = -32768;
-constexpr long kMaxCoordinate = 32767;
 constexpr std::size_t kMaxFileSize = 64 << 20;
 
-std::string Where(const std::string& name, int line, int column) {
-  return name + ":" + std::to_string(line) + ":" + std::to_string(column) + ": ";
+// A result's best-ever mirror: {"score": S, "generation": G, "vertices": [...]}.
+bool ReadBestEverVertices(const JsonValue& value, const std::string& name,
+                          std::vector<Point2>& vertices, std::string& error) {
+  if (value.kind != JsonValue::Kind::Object) {
+    error = Where(name, value) + "\"bestEver\" must be an object or null, not " +
+            DescribeKind(value.kind);
+    return false;
+  }
+  const JsonValue* found = nullptr;
+  for (const auto& [key, member] : value.members) {
+    if (key == "score") {
+      if (member.kind != JsonValue::Kind::Number && member.kind != JsonValue::Kind::Null) {
+        error = Where(name, member) + "the \"score\" of \"bestEver\" must be a number or null, not " +
+                DescribeKind(member.kind);
+        return false;
+      }
+    } else if (key == "generation") {
+      std::uint32_t generation;
+      if (!ReadUint32(member, name, "the \"generation\" of \"bestEver\"", generation, error)) {
+        return false;
+      }
+    } else if (key == "vertices") {
+      found = &member;
+    } else {
+      error = WhereKey(name, member) + "unknown key \"" + Echo(key) +
+              "\" in \"bestEver\" (expected \"score\", \"generation\" or \"vertices\")";
+      return false;
+    }
+  }
+  if (!found) {
+    error = Where(name, value) + "\"bestEver\" has no \"vertices\"";
+    return false;
+  }
+  return ReadVertices(*found, name, "the \"vertices\" of \"bestEver\"", "best-ever vertex",
+                      kMaxSceneCoordinate, vertices, error);
 }
 
-std::string Where(const std::string& name, const JsonValue& value) {
-  return Where(name, value.line, value.column);
-}
+// A result file (see result_json.h) as a scene: its starting scene with the
+// best mirror the run found, and the run's seed. The other keys are checked
+// for their types only.
+bool ParseResultAsScene(const JsonValue& root, const std::string& name, SceneDescription& scene,
+                        std::string& error) {
+  static constexpr const char* kKeys[] = {"generations", "seed",  "bestIndex",
+                                          "bestEver",    "scene", "candidates"};
+  const JsonValue* members[6] = {};
+  for (const auto& [key, value] : root.members) {
+    int slot = 0;
+    while (slot < 6 && key != kKeys[slot]) ++slot;
+    if (slot == 6) {
+      error = WhereKey(name, value) + "unknown key \"" + Echo(key) +
+              "\" in a result (expected \"generations\", \"seed\", \"bestIndex\", \"bestEver\", "
+              "\"scene\" or \"candidates\")";
+      return false;
+    }
+    if (members[slot]) {
+      error = WhereKey(name, value) + "\"" + key + "\" is given twice";
+      return false;
+    }
+    members[slot] = &value;
+  }
 
-bool ReadCoordinate(const JsonValue& value, const std::string& name, const std::string& what,
-                    int& out, std::string& error) {
-  if (value.kind != JsonValue::Kind::Number) {
-    error = Where(name, value) + what + " must be an integer, not " + DescribeKind(value.kind);
+  std::uint32_t number;
+  long long index;
+  if (members[0] && !ReadUint32(*members[0], name, "\"generations\"", number, error)) return false;
+  std::optional<std::uint32_t> seed;
+  if (members[1]) {
+    if (!ReadUint32(*members[1], name, "\"seed\"", number, error)) return false;
+    seed = number;
+  }
+  if (members[2] && !ReadInteger(*members[2], name, "\"bestIndex\"", -1, 9, index, error)) {
     return false;
   }
-  const std::string& text = value.text;
-  if (text.find_first_of(".eE") != std::string::npos) {
-    error = Where(name, value) + what + " must be an integer, not " + text;
+  std::vector<Point2> best;
+  const bool haveBest = members[3] && members[3]->kind != JsonValue::Kind::Null;
+  if (haveBest && !ReadBestEverVertices(*members[3], name, best, error)) return false;
+  SceneDescription parsed;
+  if (!ReadSceneObject(*members[4], name, false, parsed, error)) return false;
+  const JsonValue& candidates = *members[5];
+  if (candidates.kind != JsonValue::Kind::Array) {
+    error = Where(name, candidates) + "\"candidates\" must be an array, not " +
+            DescribeKind(candidates.kind);
     return false;
   }
-  long number = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
-  if (ec != std::errc() || end != text.data() + text.size() || number < kMinCoordinate ||
-      number > kMaxCoordinate) {
-    error = Where(name, value) + what + " " + text + " is out of range (-32768 to 32767)";
-    return false;
+  for (const JsonValue& candidate : candidates.items) {
+    if (candidate.kind != JsonValue::Kind::Object) {
+      error = Where(name, candidate) + "a candidate must be an object, not " +
+              DescribeKind(candidate.kind);
+      return false;
+    }
   }
-  out = static_cast<int>(number);
-  return true;
-}
 
-bool ReadPoint(const JsonValue& value, const std::string& name, const std::string& what,
-               Point2& point, std::string& error) {
-  ScreenPoint out;
-  if (value.kind != JsonValue::Kind::Array || value.items.size() != 2) {
-    const std::string found = value.kind == JsonValue::Kind::Array
-                                  ? "an array of " + std::to_string(value.items.size())
-                                  : std::string(DescribeKind(value.kind));
-    error = Where(name, value) + what + " must be an [x, y] pair of integers, not " + found;
-    return false;
-  }
-  if (!ReadCoordinate(value.items[0], name, "the x of " + what, out.x, error) ||
-      !ReadCoordinate(value.items[1], name, "the y of " + what, out.y, error)) {
-    return false;
-  }
-  point = ToPoint2(out);
+  if (haveBest) parsed.reflector = std::move(best);
+  parsed.seed = seed;
+  scene = std::move(parsed);
   return true;
 }
 
@@ -68,6 +110,7 @@ bool ReadPoint(const JsonValue& value, const std::string& name, const std::strin
 
 bool ParseScene(std::string_view text, const std::string& name, SceneDescription& scene,
                 std::string& error) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a UTF-8 byte-order mark
   JsonValue root;
   JsonError jsonError;
   if (!ParseJson(text, root, jsonError)) {
@@ -78,85 +121,21 @@ bool ParseScene(std::string_view text, const std::string& name, SceneDescription
     error = Where(name, root) + "a scene must be a JSON object, not " + DescribeKind(root.kind);
     return false;
   }
-
-  SceneDescription parsed;
-  bool haveReflector = false;
-  bool seen[4] = {};
-  for (const auto& [key, value] : root.members) {
-    int slot = -1;
-    Point2* point = nullptr;
-    if (key == "reflector") {
-      slot = 0;
-    } else if (key == "source") {
-      slot = 1;
-      point = &parsed.source;
-    } else if (key == "aim") {
-      slot = 2;
-      point = &parsed.aim;
-    } else if (key == "target") {
-      slot = 3;
-      point = &parsed.target;
-    } else {
-      error = Where(name, value.keyLine, value.keyColumn) + "unknown key \"" + key +
-              "\" (expected \"reflector\", \"source\", \"aim\" or \"target\")";
-      return false;
-    }
-    if (seen[slot]) {
-      error = Where(name, value.keyLine, value.keyColumn) + "\"" + key + "\" is given twice";
-      return false;
-    }
-    seen[slot] = true;
-
-    if (point) {
-      if (!ReadPoint(value, name, "\"" + key + "\"", *point, error)) return false;
-      continue;
-    }
-    if (value.kind != JsonValue::Kind::Array) {
-      error = Where(name, value) + "\"reflector\" must be an array of [x, y] pairs, not " +
-              DescribeKind(value.kind);
-      return false;
-    }
-    parsed.reflector.clear();
-    for (std::size_t i = 0; i < value.items.size(); ++i) {
-      Point2 vertex;
-      if (!ReadPoint(value.items[i], name, "reflector vertex " + std::to_string(i), vertex, error)) {
-        return false;
-      }
-      parsed.reflector.push_back(vertex);
-    }
-    haveReflector = true;
-  }
-  if (!haveReflector) {
-    error = Where(name, root) + "the scene has no \"reflector\" (an array of [x, y] pairs)";
+  const JsonValue* format = FindMember(root, "format");
+  if (format && format->kind == JsonValue::Kind::String && format->text == "reflector-checkpoint") {
+    error = name + ": this is a checkpoint; use --resume " + name;
     return false;
   }
-  scene = std::move(parsed);
-  return true;
+  if (FindMember(root, "candidates") && FindMember(root, "scene")) {
+    return ParseResultAsScene(root, name, scene, error);
+  }
+  return ReadSceneObject(root, name, true, scene, error);
 }
 
 bool LoadSceneFile(const std::string& path, SceneDescription& scene, std::string& error) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
-  if (!file) {
-    error = path + ": cannot open: " + std::strerror(errno);
-    return false;
-  }
   std::string text;
-  char buffer[65536];
-  for (;;) {
-    const std::size_t n = std::fread(buffer, 1, sizeof buffer, file.get());
-    text.append(buffer, n);
-    if (text.size() > kMaxFileSize) {
-      error = path + ": cannot read: larger than 64 MiB, too large for a scene";
-      return false;
-    }
-    if (n < sizeof buffer) break;
-  }
-  if (std::ferror(file.get())) {
-    error = path + ": cannot read: " + std::strerror(errno);
-    return false;
-  }
-  return ParseScene(text, path, scene, error);
+  return ReadTextFile(path, kMaxFileSize, "a scene", text, error) &&
+         ParseScene(text, path, scene, error);
 }
 
 }  // namespace reflector

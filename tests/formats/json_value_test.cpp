@@ -14,12 +14,12 @@ TEST(ParseJson, ReadsNestedValuesWithPositions) {
       << e.message;
   ASSERT_EQ(v.kind, JsonValue::Kind::Object);
   ASSERT_EQ(v.members.size(), 2u);
-  const JsonValue& a = v.members[0].second;
+  const JsonValue& a = v.members[0].value;
   ASSERT_EQ(a.items.size(), 4u);
   EXPECT_EQ(a.items[1].text, "-2.5e3");
   EXPECT_TRUE(a.items[2].boolean);
   EXPECT_EQ(a.items[3].kind, JsonValue::Kind::Null);
-  const JsonValue& b = v.members[1].second;
+  const JsonValue& b = v.members[1].value;
   EXPECT_EQ(b.text, "x\xC3\xA9\n");
   EXPECT_EQ(b.line, 2);
   EXPECT_EQ(b.column, 7);
