@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <span>
 
 namespace reflector {
 
@@ -181,6 +182,28 @@ std::vector<double> NiceTicks(double low, double high, int target, double minimu
   return ticks;
 }
 
+std::vector<double> LogTicks(double low, double high) {
+  std::vector<double> ticks;
+  if (!(high > low) || !std::isfinite(low) || !std::isfinite(high)) return ticks;
+  // Decades when there are enough of them, else 1, 2 and 5, else every digit.
+  static constexpr double kOnes[] = {1};
+  static constexpr double kOneTwoFive[] = {1, 2, 5};
+  static constexpr double kDigits[] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  for (std::span<const double> mantissas : {std::span<const double>(kOnes),
+                                            std::span<const double>(kOneTwoFive),
+                                            std::span<const double>(kDigits)}) {
+    ticks.clear();
+    for (double decade = std::floor(low); decade <= std::ceil(high); decade += 1.0) {
+      for (double mantissa : mantissas) {
+        const double value = decade + std::log10(mantissa);
+        if (value >= low && value <= high) ticks.push_back(value);
+      }
+    }
+    if (ticks.size() >= 3) break;
+  }
+  return ticks;
+}
+
 QColor PlotSeriesColor(PlotSeries which) {
   switch (which) {
     case PlotSeries::Best: return QColor(31, 119, 180);
@@ -273,7 +296,7 @@ void PaintConvergencePlot(QPainter& painter, const QRect& bounds, const PlotData
                      Qt::AlignCenter | Qt::TextSingleLine, label);
   }
   const std::vector<double> yTicks =
-      NiceTicks(yAxis.low, yAxis.high, 6, data.logScale ? 1.0 : 0.0);
+      data.logScale ? LogTicks(yAxis.low, yAxis.high) : NiceTicks(yAxis.low, yAxis.high, 6);
   const double yStep = yTicks.size() >= 2 ? yTicks[1] - yTicks[0] : 1.0;
   for (double tick : yTicks) {
     const int y = static_cast<int>(std::lround(toPixel(xAxis.low, tick).y()));

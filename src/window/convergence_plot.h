@@ -56,6 +56,11 @@ PlotData MakePlotData(const RunRecord& record, int columns);
 // times a power of ten and never closer than minimumStep.
 std::vector<double> NiceTicks(double low, double high, int target, double minimumStep = 0.0);
 
+// Ticks for a log axis from low to high (in decades, log10 of the values):
+// the powers of ten when at least three fall inside, else 1, 2 and 5 times
+// them, else every digit times them.
+std::vector<double> LogTicks(double low, double high);
+
 QColor PlotSeriesColor(PlotSeries which);
 
 // Where the axes' box goes inside bounds, leaving room for the title, the

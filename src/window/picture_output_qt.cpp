@@ -107,6 +107,9 @@ bool QtPictureOutput::EncodePlot(const RunRecord& record, const std::string& tit
   }
   QSvgGenerator generator;
   generator.setOutputDevice(&buffer);
+  // Qt writes the size in millimetres: at 96 dots an inch (CSS pixels) the
+  // document is shown at 900 x 560 pixels, as the PNG is.
+  generator.setResolution(96);
   generator.setSize(bounds.size());
   generator.setViewBox(bounds);
   generator.setTitle(qtTitle);

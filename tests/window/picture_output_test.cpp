@@ -213,6 +213,12 @@ TEST(ConvergencePlotDataTest, TicksAreRoundAndInsideTheRange) {
   EXPECT_EQ(NiceTicks(1, 3, 8, 1.0), (std::vector<double>{1, 2, 3}));
   EXPECT_EQ(NiceTicks(3.2, 5.2, 6, 1.0), (std::vector<double>{4, 5}));  // decades on a log axis
   EXPECT_TRUE(NiceTicks(5, 5, 6).empty());
+
+  // Log axes: decades, or 1-2-5 within them when the range is short.
+  EXPECT_EQ(LogTicks(1.5, 6.2), (std::vector<double>{2, 3, 4, 5, 6}));
+  const std::vector<double> short_ = LogTicks(std::log10(2100.0), std::log10(31000.0));
+  EXPECT_EQ(short_, (std::vector<double>{3 + std::log10(5.0), 4, 4 + std::log10(2.0)}));
+  EXPECT_EQ(LogTicks(3.05, 3.95).size(), 7u);  // every digit: 2000 to 8000
   EXPECT_TRUE(NiceTicks(0, std::numeric_limits<double>::infinity(), 6).empty());
 }
 
@@ -254,7 +260,8 @@ TEST(PicturePlotTest, SvgIsWellFormedAndCarriesTheTitle) {
   }
   EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
   EXPECT_TRUE(titleInText);
-  EXPECT_NE(svg.find("width=\"900"), std::string::npos);
+  EXPECT_NE(svg.find("viewBox=\"0 0 900 560\""), std::string::npos);
+  EXPECT_NE(svg.find("width=\"238.125mm\""), std::string::npos);  // 900 pixels at 96 an inch
 }
 
 TEST(PicturePlotTest, EmptyHistoryPlotsAxesAndANote) {
