@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "formats/json_value.h"
+#include "formats/output_file.h"
 #include "formats/result_json.h"
 
 extern char** environ;
@@ -315,45 +316,6 @@ class ProgressBar {
   std::optional<double> bestEver_;
 };
 
-// The summary goes through a temporary file in the same folder and a rename,
-// so that an older summary is never left half overwritten.
-bool WriteSummary(const std::string& path, const std::string& text, std::string& error) {
-  const std::string temporary = path + ".tmp" + std::to_string(getpid());
-  std::FILE* file = std::fopen(temporary.c_str(), "wbx");
-  if (!file) {
-    error = path + ": cannot write: " + std::strerror(errno);
-    return false;
-  }
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const int writeErrno = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed) {
-    error = path + ": cannot write: " + std::strerror(written ? errno : writeErrno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = path + ": cannot write: " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
-bool CheckSummaryWritable(const std::string& directory, const std::string& path,
-                          std::string& error) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    error = path + ": cannot write: " + std::strerror(EISDIR);
-    return false;
-  }
-  if (access(directory.c_str(), W_OK | X_OK) != 0) {
-    error = path + ": cannot write: " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
 // A CSV field, quoted when it must be.
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -443,7 +405,7 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
   }
   std::string error;
   const std::string summaryFile = JoinPath(options.outDir, "summary.csv");
-  if (!MakeOutputDirectory(options.outDir, error) || !CheckSummaryWritable(options.outDir, summaryFile, error)) {
+  if (!MakeOutputDirectory(options.outDir, error) || !CheckOutputWritable(summaryFile, error)) {
     std::fprintf(messages, "reflector: %s\n", error.c_str());
     return 2;
   }
@@ -538,7 +500,7 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
   progress.Clear();
 
   int status = failed ? 1 : 0;
-  if (!WriteSummary(summaryFile, SummaryCsv(runs, names), error)) {
+  if (!WriteOutputFile(summaryFile, SummaryCsv(runs, names), error)) {
     std::fprintf(messages, "reflector: %s\n", error.c_str());
     status = 1;
   }

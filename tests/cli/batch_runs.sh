@@ -7,6 +7,7 @@
 # Each case works in a fresh temporary folder. Exit 77: skipped.
 set -u
 reflector=$1
+case $reflector in /*) ;; *) reflector=$PWD/$reflector ;; esac
 case_name=$2
 expected_summary=${3:-}
 
