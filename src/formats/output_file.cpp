@@ -77,7 +77,15 @@ int CreateTemporary(const std::string& path, std::string& temporary, std::string
   temporary = TemporaryTemplate(path);
   const int fd = mkstemp(temporary.data());
   if (fd < 0) {
-    error = CannotWrite(path, errno, "cannot create a file in " + DirectoryOf(path));
+    // A missing folder says enough by itself; an existing one that takes no
+    // new file is named, since the target itself may well be writable.
+    // (/proc answers "No such file or directory" for a file that is there.)
+    const int failure = errno;
+    const std::string directory = DirectoryOf(path);
+    struct stat info;
+    const bool folderExists = stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    error = CannotWrite(path, failure,
+                        folderExists ? "cannot create a file in " + directory : std::string());
     temporary.clear();
   }
   return fd;

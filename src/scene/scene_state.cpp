@@ -1,9 +1,16 @@
 #include "scene/scene_state.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <new>
 #include <system_error>
+#include <thread>
 #include <utility>
+
+#include "geometry/random.h"
+#include "tracing/beam.h"
 
 namespace reflector {
 
@@ -13,57 +20,237 @@ void WriteDebugLineToStderr(std::string_view line) {
 }
 
 SceneState::SceneState(std::uint32_t generations, DebugSink sink)
-    : generationLimit(generations), debugSink(std::move(sink)) {}
+    : generationLimit_(generations), debugSink(std::move(sink)) {}
+
+ScreenPoint SceneState::Clamped(int x, int y) const {
+  if (canvasWidth_ <= 0 || canvasHeight_ <= 0) return {x, y};
+  return {std::clamp(x, 0, canvasWidth_ - 1), std::clamp(y, 0, canvasHeight_ - 1)};
+}
 
 void SceneState::OnMouseEvent(MouseEventKind kind, int x, int y) {
-  aim = {x, y};
+  pointer_ = {x, y};
+  // A paused run keeps its aim, so that it can continue with the same bits;
+  // a target drag moves the target, not the aim.
+  const bool targetEvent = draggingTarget_ || kind == MouseEventKind::TargetButtonDown ||
+                           kind == MouseEventKind::TargetButtonUp;
+  const bool aimMoves = aimFollowsPointer_ && !paused_ && !targetEvent;
+  if (aimMoves) aim = {x, y};
   switch (kind) {
     case MouseEventKind::RightButtonUp: {
+      const ScreenPoint vertex = Clamped(x, y);
       char line[32];
-      const int length = std::snprintf(line, sizeof line, "%i, %i\r\n", x, y);
+      const int length = std::snprintf(line, sizeof line, "%i, %i\r\n", vertex.x, vertex.y);
       if (debugSink) debugSink(std::string_view(line, static_cast<std::size_t>(length)));
       if (drawing) {
         // The click that started the drawing becomes a vertex only now.
         if (reflector.empty()) reflector.push_back(anchor);
-        reflector.push_back({x, y});
+        reflector.push_back(vertex);
       } else {
         drawing = true;
+        paused_ = false;
+        EndRewind();
+        mirrorBeforeDrawing_ = std::move(reflector);
+        // The aim as the shown run had it: the moves of this very release
+        // already followed the pointer.
+        aimBeforeDrawing_ = aim;
+        if (currentOptimizer) {
+          const SceneSnapshot* snapshot = nullptr;
+          currentOptimizer->LockState(nullptr, &snapshot);
+          aimBeforeDrawing_ = ToScreenPoint(snapshot->aim);
+          currentOptimizer->UnlockState();
+        }
         reflector.clear();
       }
-      anchor = {x, y};
+      anchor = vertex;
       running = false;
       break;
     }
     case MouseEventKind::LeftButtonDown:
+      if (drawing && reflector.size() < minimumMirrorVertices_) RefuseShortMirror();
       drawing = false;
       source = {x, y};
       running = true;
       RestartOptimizer();
       break;
+    case MouseEventKind::TargetButtonDown:
+    case MouseEventKind::TargetButtonUp:
+      draggingTarget_ = kind == MouseEventKind::TargetButtonDown;
+      target = Clamped(x, y);
+      if (running) RestartOptimizer();
+      break;
+    case MouseEventKind::MouseMove:
+      if (draggingTarget_) {
+        target = Clamped(x, y);
+        if (running) RestartOptimizer();
+        break;
+      }
+      [[fallthrough]];
     case MouseEventKind::RightButtonDown:
     case MouseEventKind::LeftButtonUp:
-    case MouseEventKind::MouseMove:
-      if (running) RestartOptimizer();
+      if (running && aimMoves) RestartOptimizer();
       break;
   }
 }
 
 void SceneState::OnKeyEvent(bool isDown, int virtualKey) {
-  if (isDown && virtualKey == kSpaceKey) RestartOptimizer();
+  if (!isDown) return;
+  if (virtualKey == kSpaceKey) RestartOptimizer();
+  if (drawing && virtualKey == kEscapeKey) CancelDrawing();
+  if (drawing && virtualKey == kBackspaceKey) RemoveLastVertex();
 }
 
-void SceneState::RestartOptimizer() {
-  // First: this joins the old worker, so that at most one runs at a time.
+void SceneState::RefuseShortMirror() {
+  reflector = mirrorBeforeDrawing_;
+  notice_ = "A mirror needs at least " + std::to_string(minimumMirrorVertices_) +
+            " vertices: the previous mirror stays";
+}
+
+bool SceneState::OptimizerMatchesScene() {
+  if (!currentOptimizer) return false;
+  const SceneSnapshot wanted = ToSnapshot(Describe());
+  const SceneSnapshot* snapshot = nullptr;
+  currentOptimizer->LockState(nullptr, &snapshot);
+  const bool same = snapshot->vertices == wanted.vertices && snapshot->source == wanted.source &&
+                    snapshot->aim == wanted.aim && snapshot->target == wanted.target;
+  currentOptimizer->UnlockState();
+  return same;
+}
+
+void SceneState::CancelDrawing() {
+  if (!drawing) return;
+  reflector = mirrorBeforeDrawing_;
+  aim = aimBeforeDrawing_;
+  drawing = false;
+  running = true;
+  // The run from before the drawing goes on if nothing restarted it meanwhile.
+  if (!OptimizerMatchesScene()) RestartOptimizer();
+}
+
+void SceneState::RemoveLastVertex() {
+  if (!drawing || reflector.empty()) return;
+  // Two vertices are the anchor click and one more: back to the anchor alone.
+  if (reflector.size() == 2) {
+    anchor = reflector.front();
+    reflector.clear();
+    return;
+  }
+  reflector.pop_back();
+  anchor = reflector.back();
+}
+
+void SceneState::LoadScene(const SceneDescription& scene, std::uint32_t seed) {
+  reflector.clear();
+  for (Point2 p : scene.reflector) reflector.push_back(ToScreenPoint(p));
+  source = ToScreenPoint(scene.source);
+  aim = ToScreenPoint(scene.aim);
+  pointer_ = aim;
+  target = ToScreenPoint(scene.target);
+  defaultsLoaded = 1;
+  drawing = false;
+  draggingTarget_ = false;
+  running = true;
+  RestartOptimizer(seed);
+}
+
+void SceneState::RestartOptimizer(std::optional<std::uint32_t> seed,
+                                  std::optional<Resumption> resumeFrom) {
+  // First: this joins the old worker, so that at most one runs at a time and
+  // the generator is still.
   currentOptimizer.Reset();
   lastError.clear();
+  if (!resumeFrom) {
+    paused_ = false;
+    EndRewind();
+    if (seed) SetRandomState(*seed);
+    runSeed_ = RandomState();
+  }
   try {
     // Without memory the holder stays empty; the next frame tries again.
-    currentOptimizer.Adopt(new (std::nothrow)
-                               ReflectorOptimizer(ToSnapshot(Describe()), generationLimit));
+    if (resumeFrom) {
+      currentOptimizer.Adopt(new (std::nothrow) ReflectorOptimizer(
+          resumeFrom->snapshot, generationLimit_, std::move(resumeFrom->start), keepBestMirrors_));
+    } else {
+      currentOptimizer.Adopt(new (std::nothrow) ReflectorOptimizer(
+          ToSnapshot(Describe()), generationLimit_, std::nullopt, keepBestMirrors_));
+    }
     if (!currentOptimizer) lastError = "out of memory for a new optimiser";
   } catch (const std::system_error& failure) {
     lastError = std::string("cannot start the optimiser's thread: ") + failure.what();
   }
+}
+
+void SceneState::Pause() {
+  if (paused_ || !running || !currentOptimizer) return;
+  currentOptimizer->StopAtGenerationBoundary();
+  paused_ = true;
+}
+
+void SceneState::WaitUntilPaused() {
+  if (!paused_ || !currentOptimizer) return;
+  while (!currentOptimizer->Done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void SceneState::Resume() {
+  if (!paused_) return;
+  if (!currentOptimizer) {
+    paused_ = false;
+    return;
+  }
+  WaitUntilPaused();
+  Resumption from;
+  const Population* population = nullptr;
+  const SceneSnapshot* snapshot = nullptr;
+  const RunRecord* record = nullptr;
+  currentOptimizer->LockState(&population, &snapshot, &record);
+  from.snapshot = *snapshot;
+  from.start.population = *population;
+  from.start.record = *record;
+  currentOptimizer->UnlockState();
+  paused_ = false;
+  // The rewound generation stays in the resumed record: keep showing it.
+  RestartOptimizer(std::nullopt, std::move(from));
+}
+
+bool SceneState::RewindTo(std::uint32_t generation) {
+  if (!currentOptimizer) return false;
+  std::optional<std::vector<Point2>> mirror;
+  double recordedScore = 0.0;
+  const RunRecord* record = nullptr;
+  const SceneSnapshot* snapshot = nullptr;
+  currentOptimizer->LockState(nullptr, &snapshot, &record);
+  mirror = record->BestMirrorAfter(generation);
+  if (mirror) {
+    recordedScore = record->history[generation - record->firstGeneration].best;
+    rewindSnapshot_ = *snapshot;
+  }
+  currentOptimizer->UnlockState();
+  if (!mirror) return false;
+
+  // Tracing draws nothing from the generator, so it may run beside the worker.
+  rewindPopulation_.candidates.resize(1);
+  Candidate& shown = rewindPopulation_.candidates[0];
+  shown.vertices = std::move(*mirror);
+  const std::atomic<bool> neverStop{false};
+  EvaluateBeam(shown.vertices, rewindSnapshot_.source, rewindSnapshot_.aim, rewindSnapshot_.target,
+               neverStop, shown.rayRecords, shown.score);
+  // The same vertices on the same scene score the same; the record's number
+  // is the one the plot shows.
+  shown.score = recordedScore;
+  rewindPopulation_.bestIndex = 0;
+  rewindGeneration_ = generation;
+  return true;
+}
+
+void SceneState::EndRewind() { rewindGeneration_.reset(); }
+
+RunMode SceneState::Mode() const {
+  if (drawing || !running) return RunMode::Drawing;
+  if (paused_) return RunMode::Paused;
+  if (currentOptimizer && currentOptimizer->Done() &&
+      currentOptimizer->CompletedGenerations() >= generationLimit_) {
+    return RunMode::Finished;
+  }
+  return RunMode::Optimising;
 }
 
 void SceneState::PrepareFrame() {
@@ -82,6 +269,7 @@ SceneDescription SceneState::Describe() const {
   scene.source = ToPoint2(source);
   scene.aim = ToPoint2(aim);
   scene.target = ToPoint2(target);
+  scene.seed = runSeed_;
   return scene;
 }
 

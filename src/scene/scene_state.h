@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +22,27 @@ enum class MouseEventKind {
   LeftButtonDown = 2,
   LeftButtonUp = 3,
   MouseMove = 4,
+  // The button that drags the target (the window's middle button, or Ctrl +
+  // left): moves between the two carry the target along.
+  TargetButtonDown = 5,
+  TargetButtonUp = 6,
 };
+
+// What the run is doing, as the status bar names it.
+enum class RunMode { Drawing, Optimising, Paused, Finished };
 
 // The key code that restarts the optimiser: the space bar.
 inline constexpr int kSpaceKey = 32;
+// While drawing: Escape cancels it, Backspace takes back the last vertex (Qt's codes).
+inline constexpr int kEscapeKey = 0x01000000;
+inline constexpr int kBackspaceKey = 0x01000003;
+
+// Where a paused run continues from: the scene it was started on and its state
+// at the generation boundary where it stopped.
+struct Resumption {
+  SceneSnapshot snapshot;
+  RunStart start;
+};
 
 // Receives each debug line, "x, y\r\n" for every right-button release.
 using DebugSink = std::function<void(std::string_view line)>;
@@ -55,13 +73,52 @@ class SceneState {
   void OnMouseEvent(MouseEventKind kind, int x, int y);
 
   // The space bar restarts on every key-down, auto-repeat included, whatever
-  // the mode.
+  // the mode. While drawing, Escape and Backspace act as CancelDrawing and
+  // RemoveLastVertex.
   void OnKeyEvent(bool isDown, int virtualKey);
 
-  // Stops and joins the current optimiser, then starts a fresh one from the
-  // current scene. When no optimiser can be made (no memory, no thread), the
-  // holder stays empty, lastError says why, and the next frame tries again.
-  void RestartOptimizer();
+  // Stops and joins the current optimiser, then starts another: a fresh run of
+  // the current scene (from generator state seed when given, else from where
+  // the generator stands), or the paused run given, continued with its bits.
+  // A fresh run ends any pause and rewind. When no optimiser can be made (no
+  // memory, no thread), the holder stays empty, lastError says why, and the
+  // next frame tries again. The one place that replaces the optimiser.
+  void RestartOptimizer(std::optional<std::uint32_t> seed = std::nullopt,
+                        std::optional<Resumption> resumeFrom = std::nullopt);
+
+  // Drawing: Escape puts back the mirror (and aim) from before the drawing
+  // began, keeping the run that was showing when nothing else changed.
+  void CancelDrawing();
+  // Takes back the last vertex placed; the first click stays as the anchor.
+  void RemoveLastVertex();
+
+  // Replaces the whole scene (an opened file, the default scene) and starts
+  // its run from generator state seed.
+  void LoadScene(const SceneDescription& scene, std::uint32_t seed);
+
+  // Pause stops the worker at its next generation boundary and keeps its
+  // population; Resume continues it so that the result is bit for bit the one
+  // an unpaused run gives. Resume waits for the worker to reach the boundary
+  // (at most one generation).
+  void Pause();
+  void Resume();
+  bool paused() const { return paused_; }
+  // Waits until a paused worker has stopped: its state is final.
+  void WaitUntilPaused();
+
+  // Shows the best mirror recorded after that generation (its rays traced
+  // again) instead of the live population; false when the run holds no such
+  // generation. EndRewind returns to live.
+  bool RewindTo(std::uint32_t generation);
+  void EndRewind();
+  bool rewinding() const { return rewindGeneration_.has_value(); }
+  std::optional<std::uint32_t> rewindGeneration() const { return rewindGeneration_; }
+  // What a rewound frame draws: the recorded best alone, as candidate 0, on
+  // the run's own scene.
+  const Population& rewindPopulation() const { return rewindPopulation_; }
+  const SceneSnapshot& rewindSnapshot() const { return rewindSnapshot_; }
+
+  RunMode Mode() const;
 
   // The set-up a frame needs, done before it is drawn: the first frame
   // appends the default reflector, and a running scene without an optimiser
@@ -71,9 +128,13 @@ class SceneState {
   // The scene as the optimiser will see it: every pixel converted exactly.
   SceneDescription Describe() const;
 
-  ScreenPoint aim = kDefaultAim;        // the last mouse position
+  // The frame's pointer: where the rubber band ends while drawing, and the
+  // aim otherwise.
+  ScreenPoint ShownPointer() const { return drawing ? pointer_ : aim; }
+
+  ScreenPoint aim = kDefaultAim;        // the last mouse position, while the aim follows it
   ScreenPoint source = kDefaultSource;  // set by a left-button press
-  ScreenPoint target = kDefaultTarget;  // never changes
+  ScreenPoint target = kDefaultTarget;  // moved by a target drag
   bool running = true;                  // the optimiser is shown and follows the mouse
   bool drawing = false;                 // right clicks are placing vertices
   ScreenPoint anchor{0, 0};             // the last vertex placed while drawing
@@ -85,9 +146,42 @@ class SceneState {
   std::vector<ScreenPoint> reflector;  // the user's polyline, in drawing order
   std::string lastError;               // why the last restart made no optimiser; empty if it did
 
+  // The window's choices. Off, moves only update the pointer: the aim stays
+  // and nothing restarts.
+  bool aimFollowsPointer_ = true;
+  // Recorded by every optimiser, for rewind.
+  bool keepBestMirrors_ = false;
+  // A drawing that ends with fewer vertices is refused and the previous
+  // mirror kept (0: anything goes, even an empty mirror).
+  std::size_t minimumMirrorVertices_ = 0;
+  // When positive, right releases and target drops are clamped into this box
+  // (the canvas, in scene pixels).
+  int canvasWidth_ = 0;
+  int canvasHeight_ = 0;
+
+  ScreenPoint pointer_ = kDefaultAim;  // the last mouse position, always
+  bool draggingTarget_ = false;
+  std::uint32_t runSeed_ = 1;  // the generator state the current run started from
+  // Why the last input was refused, for the status bar; the window clears it.
+  std::string notice_;
+
+  std::uint32_t generationLimit() const { return generationLimit_; }
+
  private:
-  std::uint32_t generationLimit;
+  ScreenPoint Clamped(int x, int y) const;
+  // Ends a drawing with fewer vertices than allowed: the old mirror returns.
+  void RefuseShortMirror();
+  // Whether the current optimiser was started on exactly the current scene.
+  bool OptimizerMatchesScene();
+
+  std::uint32_t generationLimit_;
   DebugSink debugSink;
+  bool paused_ = false;
+  std::vector<ScreenPoint> mirrorBeforeDrawing_;
+  ScreenPoint aimBeforeDrawing_ = kDefaultAim;
+  std::optional<std::uint32_t> rewindGeneration_;
+  Population rewindPopulation_;
+  SceneSnapshot rewindSnapshot_;
 };
 
 }  // namespace reflector

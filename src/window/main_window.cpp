@@ -1,74 +1,527 @@
 #include "window/main_window.h"
 
-#include <QKeyEvent>
-#include <QMouseEvent>
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImage>
+#include <QInputDialog>
+#include <QLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPainter>
+#include <QSettings>
+#include <QStatusBar>
+#include <QSvgGenerator>
 #include <QTimer>
-#include <cmath>
+#include <QUrl>
+#include <array>
+#include <charconv>
 
-#include "window/painter_canvas.h"
-#include "scene/scene_renderer.h"
+#include "formats/checkpoint.h"
+#include "formats/output_file.h"
+#include "formats/scene_file.h"
+#include "formats/scene_writer.h"
+#include "geometry/random.h"
+#include "window/canvas_widget.h"
+#include "window/convergence_plot.h"
+#include "window/plot_dock.h"
+#include "window/status_text.h"
 
 namespace reflector {
 
-MainWindow::MainWindow(SceneState& sceneState, QWidget* parent)
-    : QWidget(parent), scene(sceneState), frameTimer(new QTimer(this)) {
-  setWindowTitle(QString());
-  resize(800, 600);
-  // Moves with no button held still aim the beam.
-  setMouseTracking(true);
-  setFocusPolicy(Qt::StrongFocus);
-  // Every paint covers the whole client area: no erase, so no flicker on resize.
-  setAttribute(Qt::WA_OpaquePaintEvent);
-  setAttribute(Qt::WA_NoSystemBackground);
+namespace {
 
-  frameTimer->setInterval(kFrameIntervalMs);
-  connect(frameTimer, &QTimer::timeout, this, &MainWindow::Tick);
-  frameTimer->start();
+constexpr const char* kProgramName = "Reflector Lab";
+constexpr std::array<double, 8> kZoomSteps = {0.5, 0.75, 1.0, 1.25, 1.5, 2.0, 3.0, 4.0};
+constexpr int kPlotExportWidth = 900;
+constexpr int kPlotExportHeight = 560;
+
+const QString kSceneFilter = QStringLiteral("Scenes (*.json);;All files (*)");
+
+std::string ToStd(const QString& text) { return text.toUtf8().toStdString(); }
+QString FromStd(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+bool HasSuffix(const QString& path, const char* suffix) {
+  return QFileInfo(path).suffix().compare(QLatin1String(suffix), Qt::CaseInsensitive) == 0;
+}
+
+// The scene a run was started on, with the seed it started from.
+SceneDescription SceneOfSnapshot(const SceneSnapshot& snapshot, std::uint32_t seed) {
+  SceneDescription scene;
+  scene.reflector = snapshot.vertices;
+  scene.source = snapshot.source;
+  scene.aim = snapshot.aim;
+  scene.target = snapshot.target;
+  scene.seed = seed;
+  return scene;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
+    : QMainWindow(parent),
+      scene_(scene),
+      settings_(settings),
+      canvas_(new CanvasWidget(scene, this)),
+      plot_(new PlotWidget(this)),
+      plotDock_(new QDockWidget(tr("Convergence"), this)),
+      statusLabel_(new QLabel(this)),
+      frameTimer_(new QTimer(this)) {
+  setCentralWidget(canvas_);
+  plotDock_->setObjectName(QStringLiteral("convergenceDock"));
+  plotDock_->setWidget(plot_);
+  addDockWidget(Qt::RightDockWidgetArea, plotDock_);
+  statusBar()->addWidget(statusLabel_, 1);
+  setAcceptDrops(true);
+  CreateMenus();
+
+  connect(plot_, &PlotWidget::generationPicked, this, &MainWindow::ShowGeneration);
+  connect(plot_, &PlotWidget::dragEnded, this, &MainWindow::ReturnToLive);
+  connect(canvas_, &CanvasWidget::escapePressed, this, [this] {
+    plot_->CancelPick();
+    ReturnToLive();
+  });
+
+  // The canvas opens at its own size, the dock beside it (adjustSize would
+  // cap the window at two thirds of the screen).
+  resize(sizeHint());
+  layout()->activate();
+  if (settings_) {
+    restoreGeometry(settings_->value(QStringLiteral("window/geometry")).toByteArray());
+    restoreState(settings_->value(QStringLiteral("window/state")).toByteArray());
+    recentFiles_ = settings_->value(QStringLiteral("recentFiles")).toStringList();
+    RebuildRecentMenu();
+  }
+  UpdateTitle();
+  canvas_->setFocus();
+
+  clock_.start();
+  frameTimer_->setInterval(kFrameIntervalMs);
+  connect(frameTimer_, &QTimer::timeout, this, &MainWindow::Tick);
+  frameTimer_->start();
   // The first frame is set up before anything can paint it.
-  scene.PrepareFrame();
+  scene_.PrepareFrame();
 }
 
-void MainWindow::ForwardMouse(MouseEventKind kind, const QMouseEvent* event) {
-  // The pixel under the pointer, also left of or above the window while a
-  // button is held there (negative coordinates).
-  const QPointF position = event->position();
-  scene.OnMouseEvent(kind, static_cast<int>(std::floor(position.x())),
-                     static_cast<int>(std::floor(position.y())));
+void MainWindow::CreateMenus() {
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  file->addAction(tr("&Open Scene..."), QKeySequence::Open, this, [this] {
+    const QString path = AskForFile(false, tr("Open Scene"), kSceneFilter);
+    if (!path.isEmpty()) OpenScene(path);
+  });
+  recentMenu_ = file->addMenu(tr("Open &Recent"));
+  RebuildRecentMenu();
+  file->addSeparator();
+  file->addAction(tr("&Save Scene..."), QKeySequence::Save, this, [this] {
+    const QString path = AskForFile(true, tr("Save Scene"), kSceneFilter);
+    if (!path.isEmpty()) SaveScene(path);
+  });
+  file->addAction(tr("Save &Checkpoint..."), this, [this] {
+    const QString path = AskForFile(true, tr("Save Checkpoint"), kSceneFilter);
+    if (!path.isEmpty()) SaveCheckpoint(path);
+  });
+  file->addSeparator();
+  file->addAction(tr("&Export Image..."), QKeySequence(Qt::CTRL | Qt::Key_E), this, [this] {
+    const QString path = AskForFile(true, tr("Export Image"), tr("Images (*.png *.svg)"));
+    if (!path.isEmpty()) ExportImage(path);
+  });
+  file->addAction(tr("Export Convergence &Plot..."), this, [this] {
+    const QString path = AskForFile(true, tr("Export Convergence Plot"), tr("Images (*.png *.svg)"));
+    if (!path.isEmpty()) ExportPlot(path);
+  });
+  file->addSeparator();
+  file->addAction(tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this, &QWidget::close);
+
+  QMenu* run = menuBar()->addMenu(tr("&Run"));
+  // The canvas forwards the space bar itself (auto-repeat included); the menu
+  // entry is for the mouse.
+  QAction* restart = run->addAction(tr("&Restart"), this, [this] { scene_.RestartOptimizer(); });
+  restart->setShortcut(Qt::Key_Space);
+  restart->setShortcutContext(Qt::WidgetShortcut);
+  pauseAction_ = run->addAction(tr("&Pause"));
+  pauseAction_->setCheckable(true);
+  pauseAction_->setShortcut(Qt::Key_P);
+  connect(pauseAction_, &QAction::triggered, this, &MainWindow::SetPaused);
+  aimAction_ = run->addAction(tr("&Aim Follows Pointer"));
+  aimAction_->setCheckable(true);
+  aimAction_->setChecked(scene_.aimFollowsPointer_);
+  aimAction_->setShortcut(Qt::Key_A);
+  connect(aimAction_, &QAction::toggled, this, [this](bool on) { scene_.aimFollowsPointer_ = on; });
+  run->addSeparator();
+  run->addAction(tr("Reset to &Default Scene"), this, &MainWindow::ResetScene);
+  run->addAction(tr("&Seed..."), this, &MainWindow::AskForSeed);
+
+  QMenu* view = menuBar()->addMenu(tr("&View"));
+  QAction* plotToggle = plotDock_->toggleViewAction();
+  plotToggle->setText(tr("&Convergence Plot"));
+  view->addAction(plotToggle);
+  view->addSeparator();
+  view->addAction(tr("Zoom &In"), QKeySequence::ZoomIn, this, [this] {
+    for (double step : kZoomSteps) {
+      if (step > canvas_->view().zoom) return SetZoom(step);
+    }
+  });
+  view->addAction(tr("Zoom &Out"), QKeySequence::ZoomOut, this, [this] {
+    for (auto step = kZoomSteps.rbegin(); step != kZoomSteps.rend(); ++step) {
+      if (*step < canvas_->view().zoom) return SetZoom(*step);
+    }
+  });
+  view->addAction(tr("&Actual Size"), QKeySequence(Qt::CTRL | Qt::Key_0), this, [this] { SetZoom(1.0); });
+  smoothAction_ = view->addAction(tr("&Smooth Lines"));
+  smoothAction_->setCheckable(true);
+  connect(smoothAction_, &QAction::toggled, canvas_, &CanvasWidget::SetSmooth);
+
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  help->addAction(tr("&Controls"), QKeySequence::HelpContents, this, &MainWindow::ShowControls);
+  help->addAction(tr("&About Reflector Lab"), this, &MainWindow::ShowAbout);
 }
 
-void MainWindow::mousePressEvent(QMouseEvent* event) {
-  // A quick second click comes here too: QWidget's double-click handler
-  // forwards it as a press.
-  if (event->button() == Qt::LeftButton) ForwardMouse(MouseEventKind::LeftButtonDown, event);
-  if (event->button() == Qt::RightButton) ForwardMouse(MouseEventKind::RightButtonDown, event);
+void MainWindow::SetZoom(double zoom) {
+  canvas_->SetZoom(zoom);
+  statusBar()->showMessage(tr("Zoom %1%").arg(qRound(zoom * 100)), 2000);
 }
 
-void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) ForwardMouse(MouseEventKind::LeftButtonUp, event);
-  if (event->button() == Qt::RightButton) ForwardMouse(MouseEventKind::RightButtonUp, event);
+void MainWindow::UpdateTitle() {
+  const QString name = sceneFile_.isEmpty() ? tr("Untitled") : QFileInfo(sceneFile_).fileName();
+  setWindowTitle(QStringLiteral("%1 \u2014 %2").arg(name, QLatin1String(kProgramName)));
 }
 
-void MainWindow::mouseMoveEvent(QMouseEvent* event) { ForwardMouse(MouseEventKind::MouseMove, event); }
+void MainWindow::ShowError(const QString& title, const QString& text) {
+  if (showError_) return showError_(title, text);
+  // Window-modal without blocking: the run and the tick go on behind it.
+  auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
 
-// Qt's key codes are the scene's key codes for the space bar (32), letters
-// and digits, which is all the scene looks at.
-void MainWindow::keyPressEvent(QKeyEvent* event) { scene.OnKeyEvent(true, event->key()); }
+QString MainWindow::AskForFile(bool save, const QString& title, const QString& filter) {
+  const QString start = sceneFile_.isEmpty() ? QString() : QFileInfo(sceneFile_).absolutePath();
+  const auto options = QFileDialog::DontUseNativeDialog;
+  return save ? QFileDialog::getSaveFileName(this, title, start, filter, nullptr, options)
+              : QFileDialog::getOpenFileName(this, title, start, filter, nullptr, options);
+}
 
-void MainWindow::keyReleaseEvent(QKeyEvent* event) { scene.OnKeyEvent(false, event->key()); }
+bool MainWindow::WriteBytes(const QString& path, std::string_view bytes, const QString& what) {
+  std::string error;
+  // To a temporary file renamed over the target: a failure leaves the old file.
+  if (!WriteOutputFile(ToStd(path), bytes, error)) {
+    ShowError(tr("Cannot save %1").arg(what), FromStd(error));
+    return false;
+  }
+  statusBar()->showMessage(tr("Saved %1 to %2").arg(what, path), 4000);
+  return true;
+}
+
+bool MainWindow::OpenScene(const QString& path) {
+  SceneDescription description;
+  std::string error;
+  if (!LoadSceneFile(ToStd(path), description, error)) {
+    ShowError(tr("Cannot open the scene"), FromStd(error));
+    return false;
+  }
+  // As the headless runner: the scene's own seed, else the start state.
+  scene_.LoadScene(description, description.seed.value_or(1));
+  SetSceneFile(path);
+  return true;
+}
+
+void MainWindow::SetSceneFile(const QString& path) {
+  sceneFile_ = QFileInfo(path).absoluteFilePath();
+  AddRecentFile(sceneFile_);
+  UpdateTitle();
+}
+
+bool MainWindow::SaveScene(const QString& path) {
+  SceneDescription description = scene_.Describe();
+  std::optional<std::vector<Point2>> best;
+  if (scene_.currentOptimizer) {
+    const RunRecord* record = nullptr;
+    const SceneSnapshot* snapshot = nullptr;
+    scene_.currentOptimizer->LockState(nullptr, &snapshot, &record);
+    // The run shown, which a drawing in progress has not replaced.
+    description = SceneOfSnapshot(*snapshot, scene_.runSeed_);
+    if (record->bestEver) best = record->bestEver->vertices;
+    scene_.currentOptimizer->UnlockState();
+  }
+  if (!WriteBytes(path, SceneToJson(description, best ? &*best : nullptr), tr("the scene"))) {
+    return false;
+  }
+  SetSceneFile(path);
+  return true;
+}
+
+bool MainWindow::SaveCheckpoint(const QString& path) {
+  if (!scene_.running || !scene_.currentOptimizer) {
+    ShowError(tr("Cannot save a checkpoint"),
+              FromStd(ToStd(path) + ": no run to save while drawing; start the run first"));
+    return false;
+  }
+  // The generator's state belongs to a generation boundary: stop there, read
+  // everything, and go on with the same bits.
+  const bool wasPaused = scene_.paused();
+  scene_.Pause();
+  scene_.WaitUntilPaused();
+  Checkpoint checkpoint;
+  const Population* population = nullptr;
+  const SceneSnapshot* snapshot = nullptr;
+  const RunRecord* record = nullptr;
+  scene_.currentOptimizer->LockState(&population, &snapshot, &record);
+  checkpoint.scene = SceneOfSnapshot(*snapshot, scene_.runSeed_);
+  checkpoint.seed = scene_.runSeed_;
+  checkpoint.generations = record->completedGenerations;
+  checkpoint.generationLimit = scene_.generationLimit();
+  checkpoint.randomState = RandomState();
+  checkpoint.population = *population;
+  checkpoint.bestEver = record->bestEver;
+  scene_.currentOptimizer->UnlockState();
+  if (!wasPaused) scene_.Resume();
+  for (Candidate& candidate : checkpoint.population.candidates) candidate.rayRecords.clear();
+  return WriteBytes(path, CheckpointToText(checkpoint), tr("the checkpoint"));
+}
+
+bool MainWindow::ExportImage(const QString& path) {
+  if (HasSuffix(path, "svg")) {
+    const QByteArray svg = canvas_->RenderSvg();
+    return WriteBytes(path, std::string_view(svg.constData(), static_cast<std::size_t>(svg.size())),
+                      tr("the image"));
+  }
+  if (!HasSuffix(path, "png")) {
+    ShowError(tr("Cannot export the image"),
+              FromStd(ToStd(path) + ": name the file .png or .svg"));
+    return false;
+  }
+  QByteArray png;
+  QBuffer buffer(&png);
+  buffer.open(QIODevice::WriteOnly);
+  if (!canvas_->RenderImage().save(&buffer, "PNG")) {
+    ShowError(tr("Cannot export the image"), FromStd(ToStd(path) + ": cannot encode the frame as PNG"));
+    return false;
+  }
+  return WriteBytes(path, std::string_view(png.constData(), static_cast<std::size_t>(png.size())),
+                    tr("the image"));
+}
+
+bool MainWindow::ExportPlot(const QString& path) {
+  const bool svg = HasSuffix(path, "svg");
+  if (!svg && !HasSuffix(path, "png")) {
+    ShowError(tr("Cannot export the plot"), FromStd(ToStd(path) + ": name the file .png or .svg"));
+    return false;
+  }
+  RunRecord record;
+  if (scene_.currentOptimizer) {
+    const RunRecord* live = nullptr;
+    scene_.currentOptimizer->LockState(nullptr, nullptr, &live);
+    record = *live;
+    scene_.currentOptimizer->UnlockState();
+  }
+  const QString title = tr("Convergence: %1").arg(sceneFile_.isEmpty() ? tr("Untitled")
+                                                                       : QFileInfo(sceneFile_).fileName());
+  const QRect bounds(0, 0, kPlotExportWidth, kPlotExportHeight);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  if (svg) {
+    QSvgGenerator generator;
+    generator.setOutputDevice(&buffer);
+    generator.setSize(bounds.size());
+    generator.setViewBox(bounds);
+    QPainter painter(&generator);
+    PaintConvergencePlot(painter, bounds, record, title);
+  } else {
+    QImage image(bounds.size(), QImage::Format_RGB32);
+    {
+      QPainter painter(&image);
+      PaintConvergencePlot(painter, bounds, record, title);
+    }
+    image.save(&buffer, "PNG");
+  }
+  return WriteBytes(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                    tr("the plot"));
+}
+
+void MainWindow::ResetScene() {
+  scene_.LoadScene(SceneDescription{}, 1);
+  sceneFile_.clear();
+  UpdateTitle();
+}
+
+void MainWindow::SetPaused(bool paused) {
+  if (paused) scene_.Pause();
+  else scene_.Resume();
+  pauseAction_->setChecked(scene_.paused());
+}
+
+void MainWindow::ShowGeneration(std::uint32_t generation) {
+  if (scene_.RewindTo(generation)) {
+    plot_->SetMarker(generation);
+    canvas_->repaint();
+  }
+}
+
+void MainWindow::ReturnToLive() {
+  if (!scene_.rewinding()) return;
+  scene_.EndRewind();
+  plot_->SetMarker(std::nullopt);
+  canvas_->repaint();
+}
+
+void MainWindow::AskForSeed() {
+  bool ok = false;
+  const QString text = QInputDialog::getText(this, tr("Seed"),
+                                             tr("Restart from generator state (0 to 4294967295):"),
+                                             QLineEdit::Normal, QString::number(scene_.runSeed_), &ok);
+  if (!ok) return;
+  const std::string digits = ToStd(text.trimmed());
+  std::uint32_t seed = 0;
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), seed);
+  if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
+    ShowError(tr("Bad seed"), tr("A seed is a whole number from 0 to 4294967295, not '%1'").arg(text));
+    return;
+  }
+  scene_.running = true;
+  scene_.drawing = false;
+  scene_.RestartOptimizer(seed);
+}
+
+void MainWindow::ShowControls() {
+  auto* box = new QMessageBox(QMessageBox::NoIcon, tr("Controls"), QString(), QMessageBox::Close, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setTextFormat(Qt::RichText);
+  box->setText(tr(
+      "<h3>Mouse</h3>"
+      "<p><b>Move</b>: the beam aims at the pointer and the run restarts (Run &rarr; Aim Follows "
+      "Pointer, <b>A</b>, turns this off).<br>"
+      "<b>Left click</b>: puts the beam's source there and optimises.<br>"
+      "<b>Right click</b>: each release adds a vertex to a new mirror; left-click to optimise it.<br>"
+      "<b>Middle drag</b> or <b>Ctrl + left drag</b>: moves the target.<br>"
+      "<b>Click or drag on the plot</b>: shows the best mirror of that generation.</p>"
+      "<h3>Keys</h3>"
+      "<p><b>Space</b> restart, <b>P</b> pause or resume, <b>A</b> aim follows pointer,<br>"
+      "while drawing <b>Backspace</b> takes back a vertex and <b>Escape</b> cancels;<br>"
+      "<b>Escape</b> returns from a shown generation to live.<br>"
+      "<b>Ctrl+O</b> open, <b>Ctrl+S</b> save, <b>Ctrl+E</b> export image, <b>Ctrl+Q</b> quit,<br>"
+      "<b>Ctrl+plus</b>, <b>Ctrl+minus</b>, <b>Ctrl+0</b> zoom.</p>"
+      "<h3>Colours</h3>"
+      "<p>Green: your mirror. Red: the best candidate, with its reflected rays in yellow.<br>"
+      "Yellow disc: the beam's source. Blue disc: the target. Left column: the ten "
+      "candidates' scores (lower is better, * marks the best).</p>"));
+  box->open();
+}
+
+void MainWindow::ShowAbout() {
+  auto* box = new QMessageBox(QMessageBox::NoIcon, tr("About Reflector Lab"), QString(),
+                              QMessageBox::Close, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setText(tr("<h3>Reflector Lab %1</h3>"
+                  "<p>Evolves a mirror until a beam of 150 parallel rays focuses on a target.</p>"
+                  "<p>Licence: see the LICENSE file that comes with the program; "
+                  "without one, all rights are reserved by its authors.</p>")
+                   .arg(QLatin1String(REFLECTOR_WINDOW_VERSION)));
+  box->open();
+}
+
+void MainWindow::AddRecentFile(const QString& path) {
+  recentFiles_.removeAll(path);
+  recentFiles_.prepend(path);
+  while (recentFiles_.size() > kRecentFileCount) recentFiles_.removeLast();
+  if (settings_) settings_->setValue(QStringLiteral("recentFiles"), recentFiles_);
+  RebuildRecentMenu();
+}
+
+void MainWindow::RebuildRecentMenu() {
+  if (!recentMenu_) return;
+  recentMenu_->clear();
+  for (const QString& path : recentFiles_) {
+    recentMenu_->addAction(QFileInfo(path).fileName(), this, [this, path] { OpenScene(path); })
+        ->setToolTip(path);
+  }
+  recentMenu_->setEnabled(!recentFiles_.isEmpty());
+}
+
+std::optional<double> MainWindow::MeasureRate(std::uint32_t generation) {
+  const void* optimizer = scene_.currentOptimizer.Get();
+  if (optimizer != rateOptimizer_) {
+    rateOptimizer_ = optimizer;
+    rateSamples_.clear();
+  }
+  const qint64 now = clock_.elapsed();
+  rateSamples_.emplace_back(now, generation);
+  while (rateSamples_.size() > 2 && now - rateSamples_.front().first > 1000) rateSamples_.pop_front();
+  const auto& [then, before] = rateSamples_.front();
+  if (now - then < 200) return std::nullopt;
+  return (generation - before) * 1000.0 / static_cast<double>(now - then);
+}
 
 void MainWindow::Tick() {
-  scene.PrepareFrame();
+  scene_.PrepareFrame();
+  if (!scene_.notice_.empty()) {
+    statusBar()->showMessage(FromStd(scene_.notice_), 5000);
+    scene_.notice_.clear();
+  }
+  if (scene_.lastError != shownError_) {
+    shownError_ = scene_.lastError;
+    if (!shownError_.empty()) statusBar()->showMessage(FromStd(shownError_), 5000);
+  }
+
+  RunStatus status;
+  status.mode = scene_.Mode();
+  status.rewound = scene_.rewindGeneration();
+  PlotData data;
+  if (scene_.currentOptimizer) {
+    const Population* population = nullptr;
+    const RunRecord* record = nullptr;
+    scene_.currentOptimizer->LockState(&population, nullptr, &record);
+    status.generation = record->completedGenerations;
+    status.best = BestScore(*population);
+    if (record->bestEver) {
+      status.bestEver = record->bestEver->score;
+      status.bestEverGeneration = record->bestEver->generation;
+    }
+    // A few thousand points at most, whatever the run's length.
+    data = MakePlotData(*record, plot_->PlotColumns());
+    scene_.currentOptimizer->UnlockState();
+  }
+  if (status.generation == 0) status.best.reset();
+  status.generationsPerSecond = MeasureRate(status.generation);
+  statusLabel_->setText(FromStd(StatusText(status)));
+  pauseAction_->setChecked(scene_.paused());
+  plot_->SetData(std::move(data));
+  plot_->SetMarker(scene_.rewindGeneration());
+
   // repaint(), not update(): each tick paints at once, so a paint waiting for
   // the optimiser's lock slows the frame rate instead of piling up.
-  repaint();
+  canvas_->repaint();
 }
 
-void MainWindow::paintEvent(QPaintEvent*) {
-  QPainter painter(this);
-  painter.fillRect(rect(), Qt::black);
-  PainterCanvas canvas(painter);
-  RenderFrame(canvas, scene);
+QString MainWindow::StatusLine() const { return statusLabel_->text(); }
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (settings_) {
+    settings_->setValue(QStringLiteral("window/geometry"), saveGeometry());
+    settings_->setValue(QStringLiteral("window/state"), saveState());
+  }
+  event->accept();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (!urls.isEmpty() && urls.front().isLocalFile()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QList<QUrl> urls = event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.front().isLocalFile()) return;
+  event->acceptProposedAction();
+  OpenScene(urls.front().toLocalFile());
 }
 
 }  // namespace reflector

@@ -1,40 +1,112 @@
 #pragma once
 
-#include <QWidget>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <utility>
 
 #include "scene/scene_state.h"
 
-class QMouseEvent;
+class QAction;
+class QDockWidget;
+class QLabel;
+class QMenu;
+class QSettings;
 class QTimer;
 
 namespace reflector {
 
-// The program's one window: forwards the mouse and keys to the scene and
-// repaints the scene ten times a second.
-class MainWindow : public QWidget {
+class CanvasWidget;
+class PlotWidget;
+
+// The program's main window: the canvas in the middle, the convergence plot in
+// a dock beside it, menus for files, the run and the view, and a status bar.
+// Ten times a second it sets up the frame, reads the run's progress and
+// repaints.
+class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
   static constexpr int kFrameIntervalMs = 100;
+  static constexpr int kRecentFileCount = 8;
 
-  // The scene must outlive the window.
-  explicit MainWindow(SceneState& scene, QWidget* parent = nullptr);
+  // The scene must outlive the window. With settings, the window's size,
+  // position, dock state and recent files are restored now and saved on close.
+  explicit MainWindow(SceneState& scene, QSettings* settings = nullptr, QWidget* parent = nullptr);
+
+  // Each returns false after showing why in a message box; a failed open
+  // changes nothing, a failed write leaves any existing file as it was.
+  bool OpenScene(const QString& path);
+  bool SaveScene(const QString& path);
+  bool SaveCheckpoint(const QString& path);
+  bool ExportImage(const QString& path);  // .png or .svg: the canvas as shown
+  bool ExportPlot(const QString& path);   // .png or .svg
+
+  // The file the scene came from: the title and the recent files name it.
+  void SetSceneFile(const QString& path);
+  void ResetScene();
+  void SetPaused(bool paused);
+  // The canvas shows the best mirror of that generation until ReturnToLive.
+  void ShowGeneration(std::uint32_t generation);
+  void ReturnToLive();
+
+  // The 100 ms tick: sets up the frame, updates the status bar and the plot,
+  // then paints.
+  void Tick();
+
+  CanvasWidget* canvas() const { return canvas_; }
+  PlotWidget* plot() const { return plot_; }
+  QDockWidget* plotDock() const { return plotDock_; }
+  QString StatusLine() const;
+  const QString& sceneFile() const { return sceneFile_; }
+  const QStringList& recentFiles() const { return recentFiles_; }
+
+  // How errors reach the user: a message box unless replaced (tests).
+  std::function<void(const QString& title, const QString& text)> showError_;
 
  protected:
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-  void keyReleaseEvent(QKeyEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
-  // The 100 ms tick: sets up the frame, then paints it.
-  void Tick();
-  void ForwardMouse(MouseEventKind kind, const QMouseEvent* event);
+  void CreateMenus();
+  void UpdateTitle();
+  void ShowError(const QString& title, const QString& text);
+  void AddRecentFile(const QString& path);
+  void RebuildRecentMenu();
+  // Asks for a file with Qt's own dialog (xdotool can type into it).
+  QString AskForFile(bool save, const QString& title, const QString& filter);
+  bool WriteBytes(const QString& path, std::string_view bytes, const QString& what);
+  void AskForSeed();
+  void ShowControls();
+  void ShowAbout();
+  void SetZoom(double zoom);
+  // Generations per second over the last second or so of ticks.
+  std::optional<double> MeasureRate(std::uint32_t generation);
 
-  SceneState& scene;
-  QTimer* frameTimer;
+  SceneState& scene_;
+  QSettings* settings_;
+  CanvasWidget* canvas_;
+  PlotWidget* plot_;
+  QDockWidget* plotDock_;
+  QLabel* statusLabel_;
+  QTimer* frameTimer_;
+  QMenu* recentMenu_ = nullptr;
+  QAction* pauseAction_ = nullptr;
+  QAction* aimAction_ = nullptr;
+  QAction* smoothAction_ = nullptr;
+  QString sceneFile_;
+  QStringList recentFiles_;
+  std::string shownError_;  // the optimiser error last put in the status bar
+
+  QElapsedTimer clock_;
+  const void* rateOptimizer_ = nullptr;  // the run the samples belong to
+  std::deque<std::pair<qint64, std::uint32_t>> rateSamples_;
 };
 
 }  // namespace reflector

@@ -8,16 +8,18 @@
 #include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
+#include <QSettings>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 
+#include "formats/scene_file.h"
 #include "geometry/random.h"
+#include "scene/scene_state.h"
 #include "window/main_window.h"
 #include "window/quiet_messages.h"
-#include "scene/scene_state.h"
 
 namespace reflector {
 
@@ -87,6 +89,16 @@ bool DisplayAvailable(std::optional<XDisplayProbe>& probe) {
   return false;
 }
 
+// --reset-settings, once the command line has the flag.
+template <typename Options>
+bool ResetSettingsRequested(const Options& options) {
+  if constexpr (requires { options.resetSettings; }) {
+    return static_cast<bool>(options.resetSettings);
+  } else {
+    return false;
+  }
+}
+
 }  // namespace
 
 int RunWindow(const CommandLine& options, int argc, char** argv) {
@@ -100,13 +112,35 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   // stderr carries the right-click lines and nothing else.
   InstallQuietMessageHandler();
 
+  // A scene named on the command line is read before anything opens: a bad
+  // one is the same one-line error as for the headless runner.
+  SceneDescription description;
+  if (!options.sceneFile.empty()) {
+    std::string error;
+    if (!LoadSceneFile(options.sceneFile, description, error)) {
+      std::fprintf(stderr, "reflector: %s\n", error.c_str());
+      return 2;
+    }
+  }
+
   // Outlives the application and the window; its destruction at the end of
   // this function stops and joins the last worker before the status is returned.
-  SetRandomState(options.seed.value_or(1));
+  // The seed: the command line's, else the scene's, else the start state.
+  const std::uint32_t seed = options.seed.value_or(description.seed.value_or(1));
+  SetRandomState(seed);
   SceneState scene;
+  // Every run records its best mirrors, for the plot's rewind.
+  scene.keepBestMirrors_ = true;
+  scene.minimumMirrorVertices_ = 2;
+  if (!options.sceneFile.empty()) scene.LoadScene(description, seed);
   QApplication application(argc, argv);
   probe.reset();
-  MainWindow window(scene);
+  QApplication::setOrganizationName(QStringLiteral("ReflectorLab"));
+  QApplication::setApplicationName(QStringLiteral("reflector"));
+  QSettings settings;
+  if (ResetSettingsRequested(options)) settings.clear();
+  MainWindow window(scene, &settings);
+  if (!options.sceneFile.empty()) window.SetSceneFile(QString::fromStdString(options.sceneFile));
   window.show();
   return application.exec();
 }

@@ -145,15 +145,15 @@ TEST_F(OutputFileTest, RefusesUpFrontWhatCouldNeverBeWritten) {
 
   const std::string missing = dir_ + "/no/such/folder/out.json";
   EXPECT_FALSE(CheckOutputWritable(missing, error));
-  EXPECT_EQ(error, missing + ": cannot write: No such file or directory (cannot create a file in " +
-                       dir_ + "/no/such/folder)");
+  EXPECT_EQ(error, missing + ": cannot write: No such file or directory");
   EXPECT_FALSE(WriteOutputFile(missing, "x", error));
-  EXPECT_EQ(error.rfind(missing + ": cannot write: No such file or directory", 0), 0u) << error;
+  EXPECT_EQ(error, missing + ": cannot write: No such file or directory");
 
   // /proc refuses new files even to root: the message says so rather than
   // blaming the file that exists.
   EXPECT_FALSE(CheckOutputWritable("/proc/version", error));
-  EXPECT_NE(error.find("(cannot create a file in /proc)"), std::string::npos) << error;
+  EXPECT_EQ(error.rfind("/proc/version: cannot write: ", 0), 0u) << error;
+  EXPECT_TRUE(error.ends_with(" (cannot create a file in /proc)")) << error;
   EXPECT_FALSE(WriteOutputFile("/proc/version", "x", error));
   EXPECT_EQ(error.rfind("/proc/version: cannot write: ", 0), 0u) << error;
   EXPECT_EQ(Entries().size(), 0u);

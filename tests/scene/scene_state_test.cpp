@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "geometry/random.h"
 #include "scene/snapshot_of.h"
 
 namespace reflector {
@@ -158,6 +160,121 @@ TEST_F(SceneStateTest, SpaceRestartsOnEveryKeyDownEvenWhileDrawing) {
   // An auto-repeated key-down is another key-down.
   scene.OnKeyEvent(true, kSpaceKey);
   EXPECT_EQ(SnapshotOf(scene).vertices, AsPoints({{600, 100}, {620, 250}, {600, 400}}));
+}
+
+Population FinalPopulation(SceneState& scene) {
+  while (!scene.currentOptimizer->Done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const Population* population = nullptr;
+  scene.currentOptimizer->LockState(&population, nullptr);
+  Population copy = *population;
+  scene.currentOptimizer->UnlockState();
+  return copy;
+}
+
+bool SameBits(const Population& a, const Population& b) {
+  if (a.bestIndex != b.bestIndex || a.candidates.size() != b.candidates.size()) return false;
+  for (std::size_t i = 0; i < a.candidates.size(); ++i) {
+    if (a.candidates[i].vertices != b.candidates[i].vertices) return false;
+    if (std::memcmp(&a.candidates[i].score, &b.candidates[i].score, sizeof(double)) != 0) return false;
+  }
+  return true;
+}
+
+TEST(SceneStatePauseTest, APausedThenResumedRunEndsWithTheBitsOfAnUnpausedOne) {
+  constexpr std::uint32_t kGenerations = 60;
+  SceneState straight(kGenerations, nullptr);
+  straight.RestartOptimizer(5);
+  const Population expected = FinalPopulation(straight);
+
+  SceneState scene(kGenerations, nullptr);
+  scene.keepBestMirrors_ = true;
+  scene.RestartOptimizer(5);
+  while (scene.currentOptimizer->CompletedGenerations() < 10) std::this_thread::yield();
+  scene.Pause();
+  EXPECT_TRUE(scene.paused());
+  EXPECT_EQ(scene.Mode(), RunMode::Paused);
+  const Population atPause = FinalPopulation(scene);
+  const std::uint32_t stoppedAt = scene.currentOptimizer->CompletedGenerations();
+  EXPECT_LT(stoppedAt, kGenerations);
+  // Pointer moves leave a paused run alone.
+  const ReflectorOptimizer* paused = scene.currentOptimizer.Get();
+  scene.OnMouseEvent(MouseEventKind::MouseMove, 10, 10);
+  EXPECT_EQ(scene.currentOptimizer.Get(), paused);
+  EXPECT_TRUE(SameBits(FinalPopulation(scene), atPause));
+
+  scene.Resume();
+  EXPECT_FALSE(scene.paused());
+  EXPECT_TRUE(SameBits(FinalPopulation(scene), expected));
+  EXPECT_EQ(scene.Mode(), RunMode::Finished);
+  // The resumed run's record holds every generation's mirror, for rewind.
+  EXPECT_TRUE(scene.RewindTo(1));
+  EXPECT_TRUE(scene.RewindTo(kGenerations));
+  EXPECT_FALSE(scene.RewindTo(kGenerations + 1));
+}
+
+TEST_F(SceneStateTest, WithTheAimNotFollowingMovesNeitherAimNorRestart) {
+  scene.aimFollowsPointer_ = false;
+  scene.RestartOptimizer();
+  const ReflectorOptimizer* optimizer = scene.currentOptimizer.Get();
+  Press(MouseEventKind::MouseMove, 300, 310);
+  Press(MouseEventKind::LeftButtonUp, 300, 310);
+  Press(MouseEventKind::RightButtonDown, 300, 310);
+  EXPECT_EQ(scene.aim, kDefaultAim);
+  EXPECT_EQ(scene.currentOptimizer.Get(), optimizer);
+  // The rubber band still follows the pointer.
+  Press(MouseEventKind::RightButtonUp, 300, 310);
+  Press(MouseEventKind::MouseMove, 320, 330);
+  EXPECT_EQ(scene.ShownPointer(), (ScreenPoint{320, 330}));
+  EXPECT_EQ(scene.aim, kDefaultAim);
+}
+
+TEST_F(SceneStateTest, EscapeRestoresTheMirrorAndKeepsTheRunBackspaceTakesBackAVertex) {
+  scene.RestartOptimizer();
+  const ReflectorOptimizer* before = scene.currentOptimizer.Get();
+  Press(MouseEventKind::RightButtonUp, 600, 100);
+  Press(MouseEventKind::RightButtonUp, 620, 250);
+  Press(MouseEventKind::RightButtonUp, 600, 400);
+  scene.OnKeyEvent(true, kBackspaceKey);
+  EXPECT_EQ(scene.reflector, (std::vector<ScreenPoint>{{600, 100}, {620, 250}}));
+  EXPECT_EQ(scene.anchor, (ScreenPoint{620, 250}));
+  scene.OnKeyEvent(true, kBackspaceKey);
+  EXPECT_TRUE(scene.reflector.empty());
+  EXPECT_EQ(scene.anchor, (ScreenPoint{600, 100}));
+
+  scene.OnKeyEvent(true, kEscapeKey);
+  EXPECT_FALSE(scene.drawing);
+  EXPECT_TRUE(scene.running);
+  EXPECT_EQ(scene.reflector, (std::vector<ScreenPoint>(kDefaultReflector.begin(), kDefaultReflector.end())));
+  EXPECT_EQ(scene.aim, kDefaultAim);
+  // Nothing restarted meanwhile: the run from before goes on.
+  EXPECT_EQ(scene.currentOptimizer.Get(), before);
+}
+
+TEST_F(SceneStateTest, AShortMirrorIsRefusedAndReleasesAreClampedWhenAsked) {
+  scene.minimumMirrorVertices_ = 2;
+  scene.canvasWidth_ = 800;
+  scene.canvasHeight_ = 600;
+  Press(MouseEventKind::RightButtonUp, -20, 650);
+  EXPECT_EQ(scene.anchor, (ScreenPoint{0, 599}));
+  EXPECT_EQ(debugLines.back(), "0, 599\r\n");
+  Press(MouseEventKind::LeftButtonDown, 150, 200);
+  EXPECT_EQ(SnapshotOf(scene).vertices, AsPoints({kDefaultReflector.begin(), kDefaultReflector.end()}));
+  EXPECT_NE(scene.notice_.find("at least 2 vertices"), std::string::npos);
+}
+
+TEST_F(SceneStateTest, TheTargetButtonCarriesTheTargetAndRestartsWithIt) {
+  scene.RestartOptimizer();
+  Press(MouseEventKind::TargetButtonDown, 250, 200);
+  Press(MouseEventKind::MouseMove, 270, 210);
+  EXPECT_EQ(SnapshotOf(scene).target, (Point2{270, 210}));
+  Press(MouseEventKind::TargetButtonUp, 280, 220);
+  EXPECT_EQ(scene.target, (ScreenPoint{280, 220}));
+  EXPECT_EQ(SnapshotOf(scene).target, (Point2{280, 220}));
+  EXPECT_EQ(SnapshotOf(scene).aim, ToPoint2(kDefaultAim));
+  // Afterwards moves aim again.
+  Press(MouseEventKind::MouseMove, 300, 300);
+  EXPECT_EQ(scene.target, (ScreenPoint{280, 220}));
+  EXPECT_EQ(SnapshotOf(scene).aim, (Point2{300, 300}));
 }
 
 TEST(SceneStateDefaultsTest, DebugLinesGoToStderr) {

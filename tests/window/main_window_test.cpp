@@ -2,265 +2,355 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QDockWidget>
+#include <QFile>
 #include <QImage>
 #include <QKeyEvent>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <climits>
-#include <memory>
+#include <chrono>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "window/painter_canvas.h"
+#include "formats/scene_file.h"
+#include "formats/scene_writer.h"
+#include "geometry/random.h"
+#include "scene/scene_renderer.h"
 #include "scene/snapshot_of.h"
+#include "tracing/beam.h"
+#include "window/canvas_widget.h"
+#include "window/painter_canvas.h"
+#include "window/plot_dock.h"
 
 namespace reflector {
 namespace {
 
-// One application for the whole binary, made after test discovery has run.
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    // CTest sets this too; the default lets the binary run by hand.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    application = std::make_unique<QApplication>(argc, argv);
+constexpr std::uint32_t kGenerations = 40;
+
+void WaitUntilDone(SceneState& scene) {
+  while (!scene.currentOptimizer->Done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void WriteFile(const QString& path, const char* text) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(text);
+}
+
+QAction* FindAction(QWidget& window, const QString& text) {
+  for (QAction* action : window.findChildren<QAction*>()) {
+    if (action->text().remove('&') == text) return action;
   }
-  void TearDown() override { application.reset(); }
+  return nullptr;
+}
 
- private:
-  int argc = 1;
-  char name[12] = "gui_tests";
-  char* argv[2] = {name, nullptr};
-  std::unique_ptr<QApplication> application;
-};
-
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
+// The window as the program makes it: rewind recorded, short mirrors refused.
 class MainWindowTest : public ::testing::Test {
  protected:
-  MainWindowTest()
-      : scene(0, [this](std::string_view line) { debugLines.emplace_back(line); }),
-        window(scene) {}
-
-  void Click(Qt::MouseButton button, QPoint position) {
-    QTest::mouseClick(&window, button, Qt::NoModifier, position);
+  MainWindowTest() : scene(kGenerations, [this](std::string_view line) { debugLines.emplace_back(line); }) {
+    SetRandomState(1);
+    scene.keepBestMirrors_ = true;
+    scene.minimumMirrorVertices_ = 2;
+    window = std::make_unique<MainWindow>(scene);
+    window->showError_ = [this](const QString&, const QString& text) { errors.push_back(text); };
   }
 
-  // QTest::mouseMove needs a shown window, so send the event directly.
-  void Move(QPoint position, Qt::MouseButtons held = Qt::NoButton) {
-    QMouseEvent move(QEvent::MouseMove, QPointF(position), window.mapToGlobal(QPointF(position)),
-                     Qt::NoButton, held, Qt::NoModifier);
-    QApplication::sendEvent(&window, &move);
+  CanvasWidget& canvas() { return *window->canvas(); }
+
+  void Key(Qt::Key key) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(&canvas(), &press);
   }
 
-  void Key(QEvent::Type type, Qt::Key key, bool autoRepeat = false) {
-    QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
-    QApplication::sendEvent(&window, &event);
-  }
+  QString Path(const char* name) const { return QDir(directory.path()).filePath(QLatin1String(name)); }
 
   std::vector<std::string> debugLines;
+  std::vector<QString> errors;
+  QTemporaryDir directory;
   SceneState scene;  // declared first: outlives the window
-  MainWindow window;
+  std::unique_ptr<MainWindow> window;
 };
 
-TEST_F(MainWindowTest, OpensAsAnEmptyTitledTrackingWindowWithATenHertzTimer) {
-  EXPECT_TRUE(window.windowTitle().isEmpty());
-  EXPECT_EQ(window.size(), QSize(800, 600));
-  EXPECT_TRUE(window.hasMouseTracking());
-  EXPECT_TRUE(window.testAttribute(Qt::WA_OpaquePaintEvent));
-  const auto timers = window.findChildren<QTimer*>();
+TEST_F(MainWindowTest, WrapsTheCanvasWithMenusAPlotDockAndATenHertzTick) {
+  EXPECT_EQ(window->centralWidget(), &canvas());
+  EXPECT_EQ(canvas().size(), QSize(800, 600));
+  EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Untitled \u2014 Reflector Lab"));
+  EXPECT_TRUE(window->plotDock()->isVisibleTo(window.get()));
+  EXPECT_EQ(window->dockWidgetArea(window->plotDock()), Qt::RightDockWidgetArea);
+  const auto timers = window->findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly);
   ASSERT_EQ(timers.size(), 1);
   EXPECT_TRUE(timers[0]->isActive());
   EXPECT_EQ(timers[0]->interval(), 100);
+  for (const char* name : {"File", "Run", "View", "Help"}) {
+    bool found = false;
+    for (QAction* menu : window->menuBar()->actions()) found |= menu->text().remove('&') == name;
+    EXPECT_TRUE(found) << name;
+  }
+  EXPECT_EQ(FindAction(*window, "Pause")->shortcut(), QKeySequence(Qt::Key_P));
+  EXPECT_EQ(FindAction(*window, "Aim Follows Pointer")->shortcut(), QKeySequence(Qt::Key_A));
 }
 
-TEST_F(MainWindowTest, RightClicksPlaceTheAnchorThenVertices) {
-  Click(Qt::RightButton, {10, 20});
-  EXPECT_TRUE(scene.drawing);
-  EXPECT_TRUE(scene.reflector.empty());
-  EXPECT_EQ(scene.anchor, (ScreenPoint{10, 20}));
-  EXPECT_EQ(debugLines, (std::vector<std::string>{"10, 20\r\n"}));
-
-  Click(Qt::RightButton, {30, 40});
-  EXPECT_EQ(scene.reflector, (std::vector<ScreenPoint>{{10, 20}, {30, 40}}));
-  EXPECT_EQ(debugLines, (std::vector<std::string>{"10, 20\r\n", "30, 40\r\n"}));
-
-  // Moves, left clicks and keys write nothing.
-  Move({50, 60});
-  Click(Qt::LeftButton, {70, 80});
-  Key(QEvent::KeyPress, Qt::Key_Space);
-  EXPECT_EQ(debugLines.size(), 2u);
-}
-
-TEST_F(MainWindowTest, LeftPressLeavesDrawingMovesTheSourceAndRestarts) {
-  Click(Qt::RightButton, {600, 100});
-  Click(Qt::RightButton, {620, 250});
-  QTest::mousePress(&window, Qt::LeftButton, Qt::NoModifier, {120, 300});
-  EXPECT_FALSE(scene.drawing);
-  EXPECT_TRUE(scene.running);
-  EXPECT_EQ(scene.source, (ScreenPoint{120, 300}));
-  ASSERT_TRUE(scene.currentOptimizer);
-  const SceneSnapshot snapshot = SnapshotOf(scene);
-  EXPECT_EQ(snapshot.source, (Point2{120, 300}));
-  EXPECT_EQ(snapshot.vertices, (std::vector<Point2>{{600, 100}, {620, 250}}));
-  QTest::mouseRelease(&window, Qt::LeftButton, Qt::NoModifier, {120, 300});
-}
-
-TEST_F(MainWindowTest, MovesRestartWhileOptimisingAndOnlyAimWhileDrawing) {
-  scene.RestartOptimizer();
-  Move({300, 310});
-  EXPECT_EQ(SnapshotOf(scene).aim, (Point2{300, 310}));
-  Move({320, 330});
-  EXPECT_EQ(SnapshotOf(scene).aim, (Point2{320, 330}));
-
-  Click(Qt::RightButton, {400, 100});
-  const Point2 aimWhenDrawingStarted = SnapshotOf(scene).aim;
-  Move({410, 120});
-  EXPECT_EQ(scene.aim, (ScreenPoint{410, 120}));
-  EXPECT_EQ(SnapshotOf(scene).aim, aimWhenDrawingStarted);
-
-  // Dragged out past the top-left corner: negative pixels, kept as they are.
-  Move({-15, -25}, Qt::RightButton);
-  EXPECT_EQ(scene.aim, (ScreenPoint{-15, -25}));
-}
-
-TEST_F(MainWindowTest, SpaceRestartsEvenWhileDrawingAutoRepeatIncluded) {
-  Click(Qt::RightButton, {600, 100});
-  Click(Qt::RightButton, {620, 250});
-  Key(QEvent::KeyPress, Qt::Key_Space);
-  EXPECT_EQ(SnapshotOf(scene).vertices, (std::vector<Point2>{{600, 100}, {620, 250}}));
-
-  Click(Qt::RightButton, {600, 400});
-  Key(QEvent::KeyRelease, Qt::Key_Space);
-  Key(QEvent::KeyPress, Qt::Key_A);
-  EXPECT_EQ(SnapshotOf(scene).vertices.size(), 2u);
-
-  Key(QEvent::KeyPress, Qt::Key_Space, true);
-  EXPECT_EQ(SnapshotOf(scene).vertices.size(), 3u);
-}
-
-TEST_F(MainWindowTest, PaintFillsBlackAndDrawsTheScene) {
-  // Not running: the user's reflector alone, not covered by a candidate.
-  scene.running = false;
-  QImage frame = window.grab().toImage();
-  EXPECT_EQ(frame.pixelColor(494, 80), QColor(0, 255, 0));
-  EXPECT_EQ(frame.pixelColor(700, 500), QColor(Qt::black));
-  EXPECT_EQ(frame.pixelColor(799, 599), QColor(Qt::black));
-
-  // The window set up its first frame before painting it: an optimiser runs.
-  scene.running = true;
-  frame = window.grab().toImage();
-  EXPECT_TRUE(scene.currentOptimizer);
-  EXPECT_EQ(frame.pixelColor(150, 200), QColor(255, 255, 0));
-  EXPECT_EQ(frame.pixelColor(250, 200), QColor(0, 0, 255));
-  EXPECT_EQ(frame.pixelColor(245, 200), QColor(255, 0, 0));
-}
-
-TEST_F(MainWindowTest, PaintOnlyReadsTheScene) {
-  // A paint never starts an optimiser; the next tick's set-up does.
-  scene.currentOptimizer.Reset();
-  window.grab();
-  EXPECT_FALSE(scene.currentOptimizer);
+TEST_F(MainWindowTest, ABadSceneFileChangesNothingAndShowsTheReadersLine) {
   scene.PrepareFrame();
-  EXPECT_TRUE(scene.currentOptimizer);
+  const std::vector<ScreenPoint> mirror = scene.reflector;
+  const ReflectorOptimizer* optimizer = scene.currentOptimizer.Get();
+  const QString bad = Path("bad.json");
+  WriteFile(bad, "{\"reflector\": [[1, 2], [3, ]]}");
+
+  EXPECT_FALSE(window->OpenScene(bad));
+  SceneDescription unused;
+  std::string expected;
+  ASSERT_FALSE(LoadSceneFile(bad.toStdString(), unused, expected));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].toStdString(), expected);
+  EXPECT_NE(expected.find("bad.json:1:"), std::string::npos) << expected;
+  EXPECT_EQ(scene.reflector, mirror);
+  EXPECT_EQ(scene.currentOptimizer.Get(), optimizer);
+  EXPECT_TRUE(window->sceneFile().isEmpty());
+
+  // Without a replacement the same line shows in a message box.
+  window->showError_ = nullptr;
+  EXPECT_FALSE(window->OpenScene(Path("missing.json")));
+  const auto boxes = window->findChildren<QMessageBox*>();
+  ASSERT_EQ(boxes.size(), 1);
+  EXPECT_TRUE(boxes[0]->text().contains(QLatin1String("missing.json")));
+  delete boxes[0];
 }
 
-// Pixels of the painter canvas on a black image.
-class PainterCanvasTest : public ::testing::Test {
- protected:
-  PainterCanvasTest() : image(100, 100, QImage::Format_RGB32) { image.fill(Qt::black); }
+TEST_F(MainWindowTest, OpeningASceneRunsItFromItsSeedAndNamesItInTheTitle) {
+  const QString path = Path("mine.json");
+  WriteFile(path, "{\"reflector\": [[480, 60], [490, 300]], \"target\": [260, 190], \"seed\": 9}");
+  ASSERT_TRUE(window->OpenScene(path));
+  EXPECT_EQ(window->windowTitle(), QString::fromUtf8("mine.json \u2014 Reflector Lab"));
+  EXPECT_EQ(window->recentFiles().front(), QFileInfo(path).absoluteFilePath());
+  const SceneSnapshot snapshot = SnapshotOf(scene);
+  EXPECT_EQ(snapshot.vertices, (std::vector<Point2>{{480, 60}, {490, 300}}));
+  EXPECT_EQ(snapshot.target, (Point2{260, 190}));
+  EXPECT_EQ(scene.runSeed_, 9u);
+}
 
-  template <typename Draw>
-  void Paint(Draw draw) {
+TEST_F(MainWindowTest, SavedSceneHoldsTheRunsSceneSeedAndBestEver) {
+  scene.PrepareFrame();
+  WaitUntilDone(scene);
+  const QString path = Path("saved.json");
+  ASSERT_TRUE(window->SaveScene(path));
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const std::string text = file.readAll().toStdString();
+
+  SceneDescription expected = scene.Describe();
+  const RunRecord* record = nullptr;
+  scene.currentOptimizer->LockState(nullptr, nullptr, &record);
+  const std::vector<Point2> best = record->bestEver->vertices;
+  scene.currentOptimizer->UnlockState();
+  EXPECT_EQ(*expected.seed, 1u);
+  EXPECT_EQ(text, SceneToJson(expected, &best));
+  EXPECT_EQ(window->windowTitle(), QString::fromUtf8("saved.json \u2014 Reflector Lab"));
+
+  // A folder that is a file: refused with the file named, nothing written.
+  EXPECT_FALSE(window->SaveScene(path + "/inside.json"));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_TRUE(errors[0].startsWith(path + "/inside.json: cannot write")) << errors[0].toStdString();
+}
+
+TEST_F(MainWindowTest, PauseKeepsThePopulationAndSaysSo) {
+  scene.PrepareFrame();
+  while (scene.currentOptimizer->CompletedGenerations() < 3) std::this_thread::yield();
+  window->SetPaused(true);
+  scene.WaitUntilPaused();
+  const std::uint32_t stoppedAt = scene.currentOptimizer->CompletedGenerations();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  window->Tick();
+  EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), stoppedAt);
+  EXPECT_TRUE(window->StatusLine().startsWith("Paused | generation " + QString::number(stoppedAt)))
+      << window->StatusLine().toStdString();
+  EXPECT_TRUE(FindAction(*window, "Pause")->isChecked());
+
+  // Two frames of a paused run are the same picture.
+  const QImage first = canvas().grab().toImage();
+  window->Tick();
+  EXPECT_EQ(canvas().grab().toImage(), first);
+
+  window->SetPaused(false);
+  EXPECT_FALSE(scene.paused());
+  WaitUntilDone(scene);
+  EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), kGenerations);
+}
+
+TEST_F(MainWindowTest, StatusBarAfterAFinishedRun) {
+  scene.PrepareFrame();
+  WaitUntilDone(scene);
+  window->Tick();
+  const Population* population = nullptr;
+  const RunRecord* record = nullptr;
+  scene.currentOptimizer->LockState(&population, nullptr, &record);
+  char expected[256];
+  std::snprintf(expected, sizeof expected,
+                "Finished | generation 40 | best %.1f | best ever %.1f (generation %u)",
+                *BestScore(*population), record->bestEver->score, record->bestEver->generation);
+  scene.currentOptimizer->UnlockState();
+  EXPECT_EQ(window->StatusLine().toStdString(), expected);
+  // The plot holds every generation.
+  EXPECT_EQ(window->plot()->data().generations, kGenerations);
+}
+
+TEST_F(MainWindowTest, RewindShowsTheStoredBestOfThatGenerationUntilEscape) {
+  scene.PrepareFrame();
+  WaitUntilDone(scene);
+  window->Tick();
+  const QImage live = canvas().grab().toImage();
+
+  const std::uint32_t generation = 2;
+  window->ShowGeneration(generation);
+  ASSERT_TRUE(scene.rewinding());
+  const RunRecord* record = nullptr;
+  const SceneSnapshot* snapshot = nullptr;
+  scene.currentOptimizer->LockState(nullptr, &snapshot, &record);
+  const std::vector<Point2> stored = *record->BestMirrorAfter(generation);
+  const double storedScore = record->history[generation - 1].best;
+  const SceneSnapshot run = *snapshot;
+  scene.currentOptimizer->UnlockState();
+  ASSERT_EQ(scene.rewindPopulation().candidates.size(), 1u);
+  EXPECT_EQ(scene.rewindPopulation().candidates[0].vertices, stored);
+  EXPECT_EQ(scene.rewindPopulation().candidates[0].score, storedScore);
+
+  // The canvas paints that mirror with its rays traced afresh, and the score.
+  Population expected;
+  expected.candidates.resize(1);
+  expected.candidates[0].vertices = stored;
+  const std::atomic<bool> never{false};
+  EvaluateBeam(stored, run.source, run.aim, run.target, never, expected.candidates[0].rayRecords,
+               expected.candidates[0].score);
+  EXPECT_EQ(expected.candidates[0].score, storedScore);
+  expected.bestIndex = 0;
+  QImage image(canvas().size(), QImage::Format_RGB32);
+  {
     QPainter painter(&image);
-    PainterCanvas canvas(painter);
-    draw(canvas);
+    painter.fillRect(image.rect(), Qt::black);
+    PainterCanvas painterCanvas(painter);
+    const FrameScene frame{scene.aim, scene.source, scene.reflector, false, scene.anchor, true};
+    RenderFrame(painterCanvas, frame, &expected, &run);
   }
+  const QImage rewound = canvas().grab().toImage().convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(rewound, image);
+  EXPECT_NE(rewound, live.convertToFormat(QImage::Format_RGB32));
+  window->Tick();
+  EXPECT_TRUE(window->StatusLine().endsWith("showing generation 2 (Escape: live)"));
 
-  // The smallest rectangle holding every pixel that is not black.
-  QRect Covered() const {
-    QRect covered;
-    for (int y = 0; y < image.height(); ++y)
-      for (int x = 0; x < image.width(); ++x)
-        if (image.pixelColor(x, y) != QColor(Qt::black)) covered |= QRect(x, y, 1, 1);
-    return covered;
-  }
-
-  bool OnlyColor(QColor color) const {
-    for (int y = 0; y < image.height(); ++y)
-      for (int x = 0; x < image.width(); ++x) {
-        const QColor pixel = image.pixelColor(x, y);
-        if (pixel != QColor(Qt::black) && pixel != color) return false;
-      }
-    return true;
-  }
-
-  QImage image;
-};
-
-TEST_F(PainterCanvasTest, DiscFillsTheBoxWithItsRightAndBottomEdgesExcluded) {
-  Paint([](Canvas& canvas) {
-    canvas.SetPenColor(255, 0, 0);
-    canvas.SetBrushColor(0, 0, 255);
-    canvas.DrawDisc(50, 40, 5);
-  });
-  EXPECT_EQ(Covered(), QRect(QPoint(45, 35), QPoint(54, 44)));
-  EXPECT_EQ(image.pixelColor(50, 40), QColor(0, 0, 255));
-  EXPECT_EQ(image.pixelColor(45, 40), QColor(255, 0, 0));
-  EXPECT_EQ(image.pixelColor(54, 40), QColor(255, 0, 0));
+  Key(Qt::Key_Escape);
+  EXPECT_FALSE(scene.rewinding());
+  EXPECT_EQ(canvas().grab().toImage(), live);
 }
 
-TEST_F(PainterCanvasTest, LinesAreOnePixelWideAndNotAntialiased) {
-  Paint([](Canvas& canvas) {
-    canvas.SetPenColor(0, 255, 0);
-    const ScreenPoint points[] = {{10, 10}, {60, 35}, {20, 90}};
-    canvas.DrawPolyline(points);
-    canvas.DrawLine(70, 10, 70, 50);
-    // One point, and points far outside any int pixel grid: nothing, no crash.
-    const ScreenPoint single[] = {{80, 80}};
-    canvas.DrawPolyline(single);
-    const ScreenPoint far[] = {{INT_MIN, INT_MIN}, {INT_MIN, INT_MIN}};
-    canvas.DrawPolyline(far);
-  });
-  EXPECT_TRUE(OnlyColor(QColor(0, 255, 0)));
-  EXPECT_EQ(image.pixelColor(80, 80), QColor(Qt::black));
-  // A vertical line covers exactly one column.
-  for (int y = 15; y < 45; ++y) {
-    EXPECT_EQ(image.pixelColor(69, y), QColor(Qt::black)) << y;
-    EXPECT_EQ(image.pixelColor(70, y), QColor(0, 255, 0)) << y;
-    EXPECT_EQ(image.pixelColor(71, y), QColor(Qt::black)) << y;
-  }
+TEST_F(MainWindowTest, ClickingThePlotRewindsAndADragReturnsToLiveOnRelease) {
+  scene.PrepareFrame();
+  WaitUntilDone(scene);
+  window->plot()->resize(360, 300);
+  window->Tick();
+  PlotWidget& plot = *window->plot();
+  const int early = plot.XOfGeneration(3);
+  ASSERT_EQ(plot.GenerationAt(early), 3u);
+  QTest::mouseClick(&plot, Qt::LeftButton, Qt::NoModifier, QPoint(early, 150));
+  ASSERT_EQ(scene.rewindGeneration(), 3u);
+
+  QTest::mousePress(&plot, Qt::LeftButton, Qt::NoModifier, QPoint(early, 150));
+  QMouseEvent move(QEvent::MouseMove, QPointF(plot.XOfGeneration(30), 150),
+                   plot.mapToGlobal(QPointF(plot.XOfGeneration(30), 150)), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&plot, &move);
+  EXPECT_EQ(scene.rewindGeneration(), 30u);
+  QTest::mouseRelease(&plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot.XOfGeneration(30), 150));
+  EXPECT_FALSE(scene.rewinding());
 }
 
-TEST_F(PainterCanvasTest, LabelIsOpaqueWhiteWithItsTopLeftAtThePoint) {
-  // A space has no glyph: the opaque background cell alone.
-  Paint([](Canvas& canvas) {
-    canvas.SetPenColor(255, 0, 0);
-    canvas.DrawLabel(30, 40, " ");
-  });
-  const QRect covered = Covered();
-  ASSERT_FALSE(covered.isEmpty());
-  EXPECT_EQ(covered.topLeft(), QPoint(30, 40));
-  EXPECT_TRUE(OnlyColor(QColor(Qt::white)));
+TEST_F(MainWindowTest, AimFollowsPointerOffLeavesTheRunAlone) {
+  scene.PrepareFrame();
+  FindAction(*window, "Aim Follows Pointer")->trigger();
+  EXPECT_FALSE(scene.aimFollowsPointer_);
+  const ReflectorOptimizer* optimizer = scene.currentOptimizer.Get();
+  QMouseEvent move(QEvent::MouseMove, QPointF(300, 310), canvas().mapToGlobal(QPointF(300, 310)),
+                   Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(&canvas(), &move);
+  EXPECT_EQ(scene.aim, kDefaultAim);
+  EXPECT_EQ(scene.currentOptimizer.Get(), optimizer);
+  // A left click moves the source only: the beam keeps a direction.
+  QTest::mouseClick(&canvas(), Qt::LeftButton, Qt::NoModifier, QPoint(120, 300));
+  EXPECT_EQ(SnapshotOf(scene).aim, ToPoint2(kDefaultAim));
+  EXPECT_EQ(SnapshotOf(scene).source, (Point2{120, 300}));
+}
 
-  // The text is black (grey where smoothed), whatever the pen.
-  image.fill(Qt::black);
-  Paint([](Canvas& canvas) {
-    canvas.SetPenColor(255, 0, 0);
-    canvas.DrawLabel(0, 0, "X 500");
-  });
-  const QRect cell = Covered();
-  int glyphPixels = 0;
-  for (int y = cell.top(); y <= cell.bottom(); ++y)
-    for (int x = cell.left(); x <= cell.right(); ++x) {
-      const QColor pixel = image.pixelColor(x, y);
-      EXPECT_TRUE(pixel.red() == pixel.green() && pixel.green() == pixel.blue()) << x << "," << y;
-      if (pixel != QColor(Qt::white)) ++glyphPixels;
-    }
-  EXPECT_GT(glyphPixels, 10);
+TEST_F(MainWindowTest, DrawingKeysAndAShortMirrorIsRefusedInTheStatusBar) {
+  scene.PrepareFrame();
+  const std::vector<ScreenPoint> before = scene.reflector;
+  for (QPoint p : {QPoint(600, 100), QPoint(620, 250), QPoint(600, 400)}) {
+    QTest::mouseClick(&canvas(), Qt::RightButton, Qt::NoModifier, p);
+  }
+  Key(Qt::Key_Backspace);
+  EXPECT_EQ(scene.reflector, (std::vector<ScreenPoint>{{600, 100}, {620, 250}}));
+  Key(Qt::Key_Escape);
+  EXPECT_FALSE(scene.drawing);
+  EXPECT_EQ(scene.reflector, before);
+
+  // One vertex, then a left click: refused, the old mirror optimises.
+  QTest::mouseClick(&canvas(), Qt::RightButton, Qt::NoModifier, QPoint(600, 100));
+  QTest::mouseClick(&canvas(), Qt::LeftButton, Qt::NoModifier, QPoint(150, 200));
+  EXPECT_EQ(scene.reflector, before);
+  EXPECT_EQ(SnapshotOf(scene).vertices.size(), before.size());
+  window->Tick();
+  EXPECT_TRUE(window->statusBar()->currentMessage().contains("at least 2 vertices"));
+}
+
+TEST_F(MainWindowTest, ZoomMapsInputBackToSceneAndReleasesAreClampedToTheCanvas) {
+  canvas().SetZoom(2.0);
+  QTest::mouseClick(&canvas(), Qt::RightButton, Qt::NoModifier, QPoint(201, 101));
+  EXPECT_EQ(scene.anchor, (ScreenPoint{100, 50}));
+  canvas().SetZoom(1.0);
+  // Dragged out past the bottom-right corner and released there.
+  QTest::mouseRelease(&canvas(), Qt::RightButton, Qt::NoModifier, QPoint(900, 700));
+  EXPECT_EQ(scene.reflector, (std::vector<ScreenPoint>{{100, 50}, {799, 599}}));
+  EXPECT_EQ(debugLines.back(), "799, 599\r\n");
+}
+
+TEST_F(MainWindowTest, MiddleDragMovesTheTargetAndRestarts) {
+  scene.PrepareFrame();
+  QTest::mousePress(&canvas(), Qt::MiddleButton, Qt::NoModifier, QPoint(250, 200));
+  QMouseEvent move(QEvent::MouseMove, QPointF(300, 220), canvas().mapToGlobal(QPointF(300, 220)),
+                   Qt::NoButton, Qt::MiddleButton, Qt::NoModifier);
+  QApplication::sendEvent(&canvas(), &move);
+  EXPECT_EQ(SnapshotOf(scene).target, (Point2{300, 220}));
+  QTest::mouseRelease(&canvas(), Qt::MiddleButton, Qt::NoModifier, QPoint(310, 230));
+  EXPECT_EQ(SnapshotOf(scene).target, (Point2{310, 230}));
+  // The aim stayed where it was.
+  EXPECT_EQ(SnapshotOf(scene).aim, ToPoint2(kDefaultAim));
+}
+
+TEST_F(MainWindowTest, ExportedPngIsTheCanvasPixelForPixel) {
+  scene.PrepareFrame();
+  WaitUntilDone(scene);
+  window->Tick();
+  const QString path = Path("frame.png");
+  ASSERT_TRUE(window->ExportImage(path));
+  const QImage exported(path);
+  EXPECT_EQ(exported.convertToFormat(QImage::Format_RGB32),
+            canvas().grab().toImage().convertToFormat(QImage::Format_RGB32));
+  const QString svg = Path("frame.svg");
+  ASSERT_TRUE(window->ExportImage(svg));
+  QFile file(svg);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(file.readAll().contains("<svg"));
+  EXPECT_FALSE(window->ExportImage(Path("frame.bmp")));
+  EXPECT_EQ(errors.size(), 1u);
 }
 
 }  // namespace
