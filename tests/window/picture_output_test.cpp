@@ -18,9 +18,9 @@
 #include "scene/scene_description.h"
 #include "scene/scene_state.h"
 #include "window/convergence_plot.h"
-#include "window/main_window.h"
+#include "window/canvas_widget.h"
 
-// The QApplication these tests paint with is made by main_window_test.cpp's
+// The QApplication these tests paint with is made by canvas_widget_test.cpp's
 // environment, as the window makes its own.
 
 namespace reflector {
@@ -92,7 +92,8 @@ TEST(PictureFrameTest, PngShowsTheDiscsRaysAndScoreRows) {
 TEST(PictureFrameTest, PngIsThePictureTheWindowPaints) {
   SetRandomState(1);
   SceneState scene(50, [](std::string_view) {});
-  MainWindow window(scene);  // its first frame's set-up starts the optimiser
+  CanvasWidget window(scene);
+  scene.PrepareFrame();  // the window's first tick: the optimiser starts
   ASSERT_TRUE(scene.currentOptimizer);
   WaitUntilDone(*scene.currentOptimizer);
   const QImage painted = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
