@@ -20,7 +20,7 @@ class PlotWidget : public QWidget {
  public:
   explicit PlotWidget(QWidget* parent = nullptr);
 
-  QSize sizeHint() const override { return {360, 300}; }
+  QSize sizeHint() const override { return {440, 300}; }
   QSize minimumSizeHint() const override { return {220, 180}; }
 
   // The columns the plot area has now: what the data should be decimated to.

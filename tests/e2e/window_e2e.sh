@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Drives the real program on a virtual X display as a person would: looks at
-# the picture, clicks, draws a reflector with right clicks and closes the
-# window, then checks the debug lines on stderr and the exit status.
+# Drives the real program on a virtual X display as a person would. First on a
+# scene file: looks at its mirror and target, saves it through the file dialog
+# (and runs the saved file headless), pauses, exports the canvas, rewinds on
+# the plot and quits with Ctrl+Q. Then on the default scene: looks at the
+# picture, clicks, draws a reflector with right clicks and closes the window,
+# checking the debug lines on stderr and the exit status. Coordinates are the
+# canvas's, found below the menu bar.
 # Usage: window_e2e.sh REFLECTOR CLOSE_WINDOW. Exits 77 (skipped) without the tools.
 set -euo pipefail
 
@@ -16,6 +20,8 @@ for tool in Xvfb xdotool import convert; do
 done
 
 work=$(mktemp -d)
+# Settings of this run only: the window opens at its own size.
+export XDG_CONFIG_HOME="$work/config"
 xvfb_pid=""
 app_pid=""
 shot="$work/shot.png"
@@ -56,39 +62,95 @@ eventually() {
 }
 
 # Xvfb picks a free display itself and writes its number to fd 3, so parallel
-# runs never collide.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# runs never collide. The screen holds the canvas and the plot beside it.
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 display_ready() { grep -q '^[0-9]' "$work/display" && [ "$(wc -l <"$work/display")" -ge 1 ]; }
 eventually 10 "Xvfb did not start" display_ready
 export DISPLAY=":$(head -n1 "$work/display")"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-
-"$reflector" >"$work/stdout" 2>"$work/stderr" &
-app_pid=$!
+# The pointer stays off the window unless a step moves it: a move would aim.
+xdotool mousemove 1590 990
 
 window=""
 find_window() {
   kill -0 "$app_pid" 2>/dev/null || fail "reflector exited early: $(cat "$work/stderr")"
-  window=$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | head -n1 || true)
+  window=$(xdotool search --onlyvisible --pid "$app_pid" --name 'Reflector Lab' 2>/dev/null | head -n1 || true)
   [ -n "$window" ]
 }
-eventually 15 "no window appeared" find_window
-
-# Client coordinates to screen coordinates (no window manager: no frame).
-eval "$(xdotool getwindowgeometry --shell "$window")"
-ox=$X
-oy=$Y
 
 screenshot() { import -window root "$shot"; }
 
-# Colour of the client pixel (x, y) as RRGGBB.
+# The canvas's origin on the screen: the window's left edge, and the first
+# black row under the menu bar at the canvas's right, where nothing is drawn.
+ox=0
+oy=0
+canvas_found() {
+  screenshot
+  local wx wy
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  wx=$X
+  wy=$Y
+  local row
+  row=$(convert "$shot" -alpha off -crop "3x80+$((wx + 780))+$wy" +repage -depth 8 txt:- |
+        awk -F'[,:]' '/#000000/ {print $2; exit}')
+  [ -n "$row" ] || return 1
+  ox=$wx
+  oy=$((wy + row))
+}
+
+start_window() {
+  "$reflector" "$@" >"$work/stdout" 2>"$work/stderr" &
+  app_pid=$!
+  eventually 15 "no window appeared" find_window
+  eventually 10 "no canvas under the menu bar" canvas_found
+}
+
+# Keys go to the window that has the focus; without a window manager nothing
+# gives it back after a dialog, so each key names its window.
+key() {
+  xdotool windowfocus --sync "$window"
+  xdotool key "$@"
+}
+
+# Types a path into Qt's own file dialog named $1 and accepts it.
+dialog_type() {
+  local title=$1 path=$2 dialog=""
+  # A search by name also finds the main window: take the one of that exact name.
+  dialog_shown() {
+    local id
+    for id in $(xdotool search --onlyvisible --pid "$app_pid" --name "^$title\$" 2>/dev/null || true); do
+      if [ "$(xdotool getwindowname "$id")" = "$title" ]; then dialog=$id; return 0; fi
+    done
+    return 1
+  }
+  eventually 10 "no '$title' dialog" dialog_shown
+  # Shown is not yet ready for keys: let it settle.
+  sleep 0.5
+  xdotool windowfocus --sync "$dialog"
+  xdotool type --delay 10 "$path"
+  xdotool key Return
+}
+
+wait_exit() {
+  local start status=0
+  start=$(date +%s%N)
+  while kill -0 "$app_pid" 2>/dev/null; do
+    [ $(( ($(date +%s%N) - start) / 1000000 )) -lt 2000 ] || fail "still running 2 s after $1"
+    sleep 0.05
+  done
+  wait "$app_pid" || status=$?
+  app_pid=""
+  [ "$status" -eq 0 ] || fail "exit status $status after $1"
+}
+
+# Colour of the canvas pixel (x, y) as RRGGBB.
 pixel() {
   convert "$shot" -alpha off -crop "1x1+$(($1 + ox))+$(($2 + oy))" -depth 8 txt:- |
     sed -n '2s/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p'
 }
 
-# Number of pixels of colour $1 in the client box x, y, width, height.
+# Number of pixels of colour $1 in the canvas box x, y, width, height.
 count() {
   convert "$shot" -alpha off -crop "$4x$5+$(($2 + ox))+$(($3 + oy))" +repage -depth 8 txt:- |
     grep -c "#$1" || true
@@ -100,6 +162,106 @@ disc_at() {
   [ "$(pixel "$x" "$y")" = "$fill" ] && [ "$(count FF0000 $((x - 6)) $((y - 6)) 13 13)" -ge 8 ]
 }
 no_disc_at() { [ "$(count FF0000 $(($1 - 6)) $(($2 - 6)) 13 13)" -eq 0 ]; }
+
+# Part one: a scene file of its own mirror, target and seed.
+scene="$work/scene.json"
+cat >"$scene" <<'JSON'
+{"reflector": [[470, 70], [482, 150], [486, 230], [480, 320]], "source": [150, 200],
+ "aim": [500, 200], "target": [270, 230], "seed": 7}
+JSON
+"$reflector" --scene "$scene" >"$work/stdout" 2>"$work/stderr" &
+app_pid=$!
+opened_by_dialog=""
+sleep 0.5
+if ! kill -0 "$app_pid" 2>/dev/null && grep -q -- '--scene needs --headless' "$work/stderr"; then
+  # A command line that does not take a window's scene yet: File > Open.
+  wait "$app_pid" || true
+  echo "note: the command line refuses --scene for the window; opening with Ctrl+O instead"
+  start_window
+  key ctrl+o
+  dialog_type "Open Scene" "$scene"
+  opened_by_dialog=yes
+else
+  eventually 15 "no window appeared" find_window
+  eventually 10 "no canvas under the menu bar" canvas_found
+fi
+scene_shown() {
+  screenshot
+  [ "$(count 00FF00 466 60 25 270)" -ge 20 ] &&
+    disc_at 270 230 0000FF && disc_at 150 200 FFFF00 &&
+    xdotool getwindowname "$window" | grep -q '^scene.json'
+}
+eventually 15 "the scene file's mirror, target or name not shown" scene_shown
+
+# Ctrl+S through the file dialog: the saved file runs headless as the scene
+# it came from, with the same seed.
+saved="$work/saved.json"
+key ctrl+s
+dialog_type "Save Scene" "$saved"
+saved_written() { [ -s "$saved" ]; }
+eventually 10 "Ctrl+S wrote no file" saved_written
+grep -q '"seed": 7' "$saved" || fail "the saved scene lacks its seed: $(cat "$saved")"
+grep -q '"bestMirror": \[\[' "$saved" || fail "the saved scene lacks the best mirror: $(cat "$saved")"
+"$reflector" --headless --scene "$scene" --generations 150 --json "$work/from_scene.json" >/dev/null 2>&1 ||
+  fail "the scene does not run headless"
+"$reflector" --headless --scene "$saved" --generations 150 --json "$work/from_saved.json" \
+  >/dev/null 2>"$work/headless_stderr" || fail "the saved scene does not run headless: $(cat "$work/headless_stderr")"
+cmp -s "$work/from_scene.json" "$work/from_saved.json" || fail "the saved scene runs differently"
+
+# Let the plot fill a little, then P: two pictures a second apart are the same.
+plotted() { screenshot; [ "$(count 2CA02C 800 0 400 600)" -ge 150 ]; }
+eventually 20 "the plot shows no best-ever line" plotted
+key p
+# Whole window: canvas, plot and status bar.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+window_box="${WIDTH}x${HEIGHT}+${X}+${Y}"
+window_shot() { screenshot; convert "$shot" -crop "$window_box" +repage "$1"; }
+same() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" = "0" ]; }
+# The worker stops at its next generation boundary, and the next tick shows it.
+settled() {
+  window_shot "$work/paused1.png"
+  sleep 0.3
+  window_shot "$work/paused2.png"
+  same "$work/paused1.png" "$work/paused2.png"
+}
+eventually 10 "P did not stop the window changing" settled
+sleep 1
+window_shot "$work/paused2.png"
+same "$work/paused1.png" "$work/paused2.png" || fail "a paused window still changes a second later"
+
+# Ctrl+E: the PNG is the canvas part of the screen, pixel for pixel.
+exported="$work/frame.png"
+key ctrl+e
+dialog_type "Export Image" "$exported"
+exported_written() { [ -s "$exported" ]; }
+eventually 10 "Ctrl+E wrote no image" exported_written
+size=$(identify -format '%wx%h' "$exported")
+canvas_crop() { convert "$shot" -crop "${size}+${ox}+${oy}" +repage "$1"; }
+dialog_gone() {
+  screenshot
+  canvas_crop "$work/canvas.png"
+  [ "$(compare -metric AE "$exported" "$work/canvas.png" null: 2>&1)" = "0" ]
+}
+eventually 10 "the exported PNG is not the canvas on the screen" dialog_gone
+cp "$work/canvas.png" "$work/live.png"
+
+# A click early on the plot shows an earlier best mirror; Escape returns to live.
+xdotool mousemove $((ox + ${size%x*} + 150)) $((oy + 300)) click 1
+rewound() { screenshot; canvas_crop "$work/canvas.png"; [ "$(compare -metric AE "$work/live.png" "$work/canvas.png" null: 2>&1)" != "0" ]; }
+eventually 5 "a click on the plot did not change the canvas" rewound
+# The red candidate moved: the rewound mirror is another one.
+key Escape
+back_live() { screenshot; canvas_crop "$work/canvas.png"; [ "$(compare -metric AE "$work/live.png" "$work/canvas.png" null: 2>&1)" = "0" ]; }
+eventually 5 "Escape did not return to the live picture" back_live
+
+# Ctrl+Q quits at once, with status 0 and nothing on stderr.
+key ctrl+q
+wait_exit "Ctrl+Q"
+[ ! -s "$work/stderr" ] || fail "stderr is not empty after part one"
+
+# Part two: the default scene.
+xdotool mousemove 1590 990
+start_window
 
 first_frames() {
   screenshot
@@ -138,14 +300,6 @@ eventually 10 "drawing not shown or stderr lines wrong" drawn
 
 # Close the window the way a window manager's close button does.
 "$close_window" "$window" || fail "could not send the close request"
-start=$(date +%s%N)
-while kill -0 "$app_pid" 2>/dev/null; do
-  [ $(( ($(date +%s%N) - start) / 1000000 )) -lt 2000 ] || fail "still running 2 s after the close request"
-  sleep 0.05
-done
-status=0
-wait "$app_pid" || status=$?
-app_pid=""
-[ "$status" -eq 0 ] || fail "exit status $status"
+wait_exit "the close request"
 cmp -s "$work/stderr" "$work/expected_stderr" || fail "stderr holds more than the three lines"
 echo "ok"
