@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -43,7 +42,6 @@ struct Run {
   std::size_t scene = 0;
   std::uint32_t seed = 1;
   std::string jsonFile;
-  bool finished = false;
   bool failed = false;
   std::string reason;  // why it failed
   RunOutcome outcome;
@@ -351,7 +349,6 @@ std::string SummaryCsv(const std::vector<Run>& runs, const std::vector<std::stri
 
 // Records how a reaped child ended: its result, or why it failed.
 void FinishRun(Run& run, const Child& child, int waitStatus) {
-  run.finished = true;
   run.seconds = std::chrono::duration<double>(Clock::now() - child.started).count();
   if (WIFSIGNALED(waitStatus)) {
     run.failed = true;
@@ -441,7 +438,7 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
       child.run = static_cast<std::size_t>(&run - runs.data());
       if (!StartChild(program, options.sceneFiles[run.scene], run, options.generations, child,
                       run.reason)) {
-        run.finished = run.failed = true;
+        run.failed = true;
         reportFailure(run);
         progress.Finished(run);
         progress.Draw();
@@ -486,7 +483,7 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
       }
       Run& run = runs[child.run];
       if (reaped < 0) {
-        run.finished = run.failed = true;
+        run.failed = true;
         run.reason = std::string("cannot wait for it: ") + std::strerror(errno);
       } else {
         FinishRun(run, child, waitStatus);
