@@ -97,6 +97,7 @@ struct Parser {
   CLI::App* batch = nullptr;
   bool headless = false;
   bool version = false;
+  std::string windowScene;
   std::string generations, seed, size, jobs, seeds;
   CommandLine result;
 
@@ -106,6 +107,8 @@ struct Parser {
     app.add_flag("--version", version, "show the version and exit");
     app.add_flag("--headless", headless,
                  "run the optimiser without a window and print a summary");
+    app.add_flag("--reset-settings", result.resetSettings,
+                 "forget the window's saved size, position, docks and recent files");
     AddRunOptions(app);
     app.add_option("--json", result.jsonFile,
                    "write the result (scene, seed, best ever, final population) as JSON\n"
@@ -129,6 +132,9 @@ struct Parser {
     app.add_option("--plot", result.plotFile,
                    "draw the convergence plot (best, mean, best ever) as PNG or SVG")
         ->type_name("FILE.png|.svg");
+
+    app.add_option("FILE", windowScene, "open the window on this scene file")
+        ->type_name("FILE.json");
 
     batch = app.add_subcommand("batch", "run many scenes and seeds, each as its own run");
     batch->description(kBatchDescription);
@@ -212,7 +218,15 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   result.mode = batch ? CommandLine::Mode::Batch
                       : parser.headless ? CommandLine::Mode::Headless : CommandLine::Mode::Window;
 
-  if (!parser.generations.empty()) {
+  auto given = [&](const char* name) {
+    for (const CLI::App* app : {static_cast<const CLI::App*>(&parser.app), static_cast<const CLI::App*>(parser.batch)}) {
+      if (const CLI::Option* option = app->get_option_no_throw(name); option && option->count()) {
+        return true;
+      }
+    }
+    return false;
+  };
+  if (given("--generations")) {
     std::uint32_t value = 0;
     if (!ParseUnsigned(parser.generations, value)) {
       error = "--generations needs a whole number from 0 to 4294967295, not " +
@@ -221,7 +235,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     }
     result.generations = value;
   }
-  if (!parser.seed.empty()) {
+  if (given("--seed")) {
     std::uint32_t value = 0;
     if (!ParseUnsigned(parser.seed, value)) {
       error = "--seed needs a whole number from 0 to 4294967295, not " + Quoted(parser.seed);
@@ -229,11 +243,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     }
     result.seed = value;
   }
-  if (!parser.size.empty() && !ParseSize(parser.size, result.width, result.height)) {
+  if (given("--size") && !ParseSize(parser.size, result.width, result.height)) {
     error = "--size needs WIDTHxHEIGHT, each 1 to 16384, not " + Quoted(parser.size);
     return false;
   }
-  if (!parser.jobs.empty()) {
+  if (given("--jobs")) {
     std::uint32_t value = 0;
     if (!ParseUnsigned(parser.jobs, value) || value < 1 || value > 1024) {
       error = "--jobs needs a whole number from 1 to 1024, not " + Quoted(parser.jobs);
@@ -241,7 +255,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     }
     result.jobs = value;
   }
-  if (!parser.seeds.empty() && !ParseSeedRange(parser.seeds, result.firstSeed, result.lastSeed)) {
+  if (given("--seeds") && !ParseSeedRange(parser.seeds, result.firstSeed, result.lastSeed)) {
     error = "--seeds needs S or A-B with A <= B, each 0 to 4294967295, not " +
             Quoted(parser.seeds);
     return false;
@@ -267,8 +281,24 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     error = "option --scene needs a file name";
     return false;
   }
+  if (!parser.windowScene.empty()) {
+    if (result.mode != CommandLine::Mode::Window) {
+      error = "unexpected argument " + Quoted(parser.windowScene) +
+              " (a scene file alone opens the window; headless runs take --scene)";
+      return false;
+    }
+    if (!result.sceneFile.empty()) {
+      error = "give the scene once: as FILE or with --scene, not both";
+      return false;
+    }
+    result.sceneFile = parser.windowScene;
+  }
+  if (result.resetSettings && result.mode != CommandLine::Mode::Window) {
+    error = "option --reset-settings is for the window";
+    return false;
+  }
   if (result.mode == CommandLine::Mode::Window) {
-    for (const char* name : {"--generations", "--scene", "--size"}) {
+    for (const char* name : {"--generations", "--size"}) {
       if (parser.app.count(name)) {
         error = std::string("option ") + name + " needs --headless";
         return false;

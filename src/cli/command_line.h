@@ -16,6 +16,7 @@ struct CommandLine {
   std::optional<std::uint32_t> generations;  // default 100000; with --resume, how many more
   std::optional<std::uint32_t> seed;         // default: the scene's seed, else 1
   std::string sceneFile;                     // empty: the default scene
+  bool resetSettings = false;                // the window forgets what it saved
 
   // Headless outputs; empty: not written. "-" is standard output for --json.
   std::string jsonFile;

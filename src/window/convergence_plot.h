@@ -22,7 +22,7 @@ inline constexpr std::size_t kPlotSeriesCount = 3;
 // The y axis turns logarithmic when the largest plotted score is more than
 // this many times the smallest: a run's early scores would otherwise squash
 // its late progress into the bottom few pixels.
-inline constexpr double kLogScaleRatio = 10.0;
+inline constexpr double kLogScaleRatio = 100.0;
 
 struct PlotPoint {
   double generation = 0.0;

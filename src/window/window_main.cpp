@@ -89,16 +89,6 @@ bool DisplayAvailable(std::optional<XDisplayProbe>& probe) {
   return false;
 }
 
-// --reset-settings, once the command line has the flag.
-template <typename Options>
-bool ResetSettingsRequested(const Options& options) {
-  if constexpr (requires { options.resetSettings; }) {
-    return static_cast<bool>(options.resetSettings);
-  } else {
-    return false;
-  }
-}
-
 }  // namespace
 
 int RunWindow(const CommandLine& options, int argc, char** argv) {
@@ -138,7 +128,7 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   QApplication::setOrganizationName(QStringLiteral("ReflectorLab"));
   QApplication::setApplicationName(QStringLiteral("reflector"));
   QSettings settings;
-  if (ResetSettingsRequested(options)) settings.clear();
+  if (options.resetSettings) settings.clear();
   MainWindow window(scene, &settings);
   if (!options.sceneFile.empty()) window.SetSceneFile(QString::fromStdString(options.sceneFile));
   window.show();

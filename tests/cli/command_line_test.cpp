@@ -17,6 +17,14 @@ TEST(ParseCommandLine, NoArgumentsOpensTheWindow) {
   ASSERT_TRUE(Parse({"--seed", "7"}, c, error)) << error;
   EXPECT_EQ(c.mode, CommandLine::Mode::Window);
   EXPECT_EQ(c.seed, 7u);
+  // A scene opens the window, as a file or with --scene.
+  ASSERT_TRUE(Parse({"my.json", "--reset-settings"}, c, error)) << error;
+  EXPECT_EQ(c.mode, CommandLine::Mode::Window);
+  EXPECT_EQ(c.sceneFile, "my.json");
+  EXPECT_TRUE(c.resetSettings);
+  ASSERT_TRUE(Parse({"--scene", "my.json"}, c, error)) << error;
+  EXPECT_EQ(c.mode, CommandLine::Mode::Window);
+  EXPECT_EQ(c.sceneFile, "my.json");
 }
 
 TEST(ParseCommandLine, HeadlessOptions) {
@@ -107,7 +115,10 @@ TEST(ParseCommandLine, RefusesBadInputWithOneLine) {
       {"--headless", "--resume", "c.json", "--seed", "3"},
       {"--headless", "--resume", "c.json", "--scene", "s.json"},
       {"--frobnicate"},
-      {"stray"},
+      {"--headless", "stray"},
+      {"a.json", "--scene", "b.json"},
+      {"a.json", "b.json"},
+      {"--headless", "--reset-settings"},
       {"--generations", "5"},
       {"--json", "out.json"},
       {"--png", "out.png"},

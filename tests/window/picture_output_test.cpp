@@ -147,7 +147,8 @@ RunRecord SyntheticRecord(std::size_t rows, double from, double to) {
 }
 
 TEST(ConvergencePlotDataTest, LogarithmicOnlyForScoresSpanningMoreThanTheRatio) {
-  EXPECT_TRUE(MakePlotData(SyntheticRecord(200, 150000, 2000), 500).logScale);
+  EXPECT_TRUE(MakePlotData(SyntheticRecord(200, 150000, 1000), 500).logScale);
+  EXPECT_FALSE(MakePlotData(SyntheticRecord(200, 150000, 2000), 500).logScale);  // 75 times
   EXPECT_FALSE(MakePlotData(SyntheticRecord(200, 2300, 2250), 500).logScale);
 
   // Zeros and non-finite scores take no part in the decision and are not
