@@ -218,9 +218,14 @@ window_box="${WIDTH}x${HEIGHT}+${X}+${Y}"
 window_shot() { screenshot; convert "$shot" -crop "$window_box" +repage "$1"; }
 same() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" = "0" ]; }
 # The worker stops at its next generation boundary, and the next tick shows it.
+# A starved worker at low priority can take a while to reach the boundary, so
+# the picture must hold still across three shots before it counts as paused.
 settled() {
   window_shot "$work/paused1.png"
-  sleep 0.3
+  sleep 0.4
+  window_shot "$work/paused2.png"
+  same "$work/paused1.png" "$work/paused2.png" || return 1
+  sleep 0.4
   window_shot "$work/paused2.png"
   same "$work/paused1.png" "$work/paused2.png"
 }

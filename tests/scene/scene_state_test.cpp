@@ -181,7 +181,9 @@ bool SameBits(const Population& a, const Population& b) {
 }
 
 TEST(SceneStatePauseTest, APausedThenResumedRunEndsWithTheBitsOfAnUnpausedOne) {
-  constexpr std::uint32_t kGenerations = 60;
+  // Long enough that the pause after generation 10 lands well inside the run,
+  // however slowly a loaded machine schedules the worker.
+  constexpr std::uint32_t kGenerations = 1500;
   SceneState straight(kGenerations, nullptr);
   straight.RestartOptimizer(5);
   const Population expected = FinalPopulation(straight);
