@@ -148,9 +148,14 @@ done
 for status in 0 1 2 130 143; do
   grep -qE "^ +$status( |$)" "$work/man.txt" || fail "the man page's EXIT STATUS lacks $status"
 done
-# Made from --help: every long option the program lists is on the page.
-options=$("$root/usr/bin/reflector" --help | grep -oE '^ +(-[[:alnum:]], )?--[[:alnum:]-]+' | grep -oE -- '--[[:alnum:]-]+')
+# Made from --help: every long option the program lists is on the page, and
+# the batch runner's too once the program has one.
+long_options() { grep -oE '^ +(-[[:alnum:]], )?--[[:alnum:]-]+' | grep -oE -- '--[[:alnum:]-]+'; }
+options=$("$root/usr/bin/reflector" --help | long_options)
 [ -n "$options" ] || fail "reflector --help lists no options"
+if batch_help=$("$root/usr/bin/reflector" batch --help 2>/dev/null); then
+  options+=" $(long_options <<<"$batch_help")"
+fi
 for option in $options; do
   grep -qF -- "$option" "$work/man.txt" || fail "the man page does not mention $option"
 done
