@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/interrupts.h"
 #include "formats/json_value.h"
 #include "formats/output_file.h"
 #include "formats/result_json.h"
@@ -43,7 +45,9 @@ struct Run {
   std::uint32_t seed = 1;
   std::string jsonFile;
   bool failed = false;
-  std::string reason;  // why it failed
+  std::string reason;        // why it failed
+  bool started = false;
+  bool interrupted = false;  // stopped by the batch's own interrupt
   RunOutcome outcome;
   double seconds = 0;
 };
@@ -330,11 +334,16 @@ std::string OptionalDouble(const std::optional<double>& x) {
 }
 
 // One row per run in scene-then-seed order. A failed run says "failed" in the
-// best column and leaves generations, best_ever and seconds empty.
+// best column and leaves generations, best_ever and seconds empty; so do runs
+// an interrupt stopped ("interrupted") or kept from starting ("not run").
 std::string SummaryCsv(const std::vector<Run>& runs, const std::vector<std::string>& names) {
   std::string csv = "scene,seed,generations,best,best_ever,seconds\n";
   for (const Run& run : runs) {
     csv += CsvField(names[run.scene]) + "," + std::to_string(run.seed) + ",";
+    if (run.interrupted || !run.started) {
+      csv += run.interrupted ? ",interrupted,,\n" : ",not run,,\n";
+      continue;
+    }
     if (run.failed) {
       csv += ",failed,,\n";
       continue;
@@ -431,9 +440,16 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
                    std::to_string(run.seed) + " failed: " + run.reason);
   };
 
-  while (next < runs.size() || !running.children.empty()) {
-    while (next < runs.size() && running.children.size() < jobs) {
+  bool interrupting = false;
+  while ((next < runs.size() && !interrupting) || !running.children.empty()) {
+    if (!interrupting && InterruptSignal()) {
+      // No new runs; the running ones stop at their next generation boundary.
+      interrupting = true;
+      for (const Child& child : running.children) kill(child.pid, InterruptSignal());
+    }
+    while (!interrupting && next < runs.size() && running.children.size() < jobs) {
       Run& run = runs[next++];
+      run.started = true;
       Child child;
       child.run = static_cast<std::size_t>(&run - runs.data());
       if (!StartChild(program, options.sceneFiles[run.scene], run, options.generations, child,
@@ -488,6 +504,11 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
       } else {
         FinishRun(run, child, waitStatus);
       }
+      const int code = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 0;
+      if (interrupting && run.failed && (code == 130 || code == 143)) {
+        run.failed = false;
+        run.interrupted = true;
+      }
       if (run.failed) reportFailure(run);
       progress.Finished(run);
       running.children.erase(running.children.begin() + static_cast<std::ptrdiff_t>(i));
@@ -502,6 +523,16 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
     status = 1;
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  if (interrupting) {
+    const auto finished = std::count_if(runs.begin(), runs.end(), [](const Run& run) {
+      return run.started && !run.interrupted && !run.failed;
+    });
+    std::fprintf(messages,
+                 "reflector: batch: interrupted after %.2f s; %td of %zu runs finished; summary "
+                 "in %s\n",
+                 seconds, finished, runs.size(), summaryFile.c_str());
+    return status ? status : InterruptStatus();
+  }
   std::fprintf(messages, "reflector: batch: %zu runs (%zu failed) in %.2f s; summary in %s\n",
                runs.size(), failed, seconds, summaryFile.c_str());
   return status;

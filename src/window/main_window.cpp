@@ -423,8 +423,9 @@ void MainWindow::ShowAbout() {
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setText(tr("<h3>Reflector Lab %1</h3>"
                   "<p>Evolves a mirror until a beam of 150 parallel rays focuses on a target.</p>"
-                  "<p>Licence: see the LICENSE file that comes with the program; "
-                  "without one, all rights are reserved by its authors.</p>")
+                  "<p>Copyright © Reflector Lab developers. Free software under the MIT "
+                  "licence: use, copy, change and share it, keeping the copyright notice. "
+                  "It comes with no warranty.</p>")
                    .arg(QLatin1String(REFLECTOR_WINDOW_VERSION)));
   box->open();
 }

@@ -6,6 +6,7 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
+#include <QIcon>
 #include <QDir>
 #include <QLibraryInfo>
 #include <QSettings>
@@ -127,6 +128,9 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   probe.reset();
   QApplication::setOrganizationName(QStringLiteral("ReflectorLab"));
   QApplication::setApplicationName(QStringLiteral("reflector"));
+  // Ties the window to the desktop entry and its icon (docks, task bars, Wayland).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.reflectorlab.ReflectorLab"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.reflectorlab.ReflectorLab")));
   QSettings settings;
   if (options.resetSettings) settings.clear();
   MainWindow window(scene, &settings);

@@ -4,6 +4,8 @@
 #                  and the summary (less its timings) is the stored one
 #   missing-scene  a missing scene fails alone, naming its file
 #   parallel       GNU parallel running the same runs gives the same bytes
+#   interrupt      SIGINT stops the running runs and starts no more; the summary
+#                  marks them, and the status is 130
 # Each case works in a fresh temporary folder. Exit 77: skipped.
 set -u
 reflector=$1
@@ -87,6 +89,23 @@ parallel)
     cmp "$work/batch/$file.json" "$work/parallel/$file.json" ||
       fail "$file.json: GNU parallel's run wrote other bytes than the batch"
   done
+  ;;
+interrupt)
+  # Long runs: the signal comes while the first two are running.
+  "$reflector" batch --jobs 2 --seeds 1-4 --generations 1000000 --out "$work/batch" \
+    "$work/a.json" 2> "$work/batch.err" &
+  pid=$!
+  sleep 1
+  kill -INT $pid
+  status=0
+  wait $pid || status=$?
+  [ $status -eq 130 ] || fail "status $status, expected 130: $(cat "$work/batch.err")"
+  grep -q "^reflector: batch: interrupted after [0-9.]* s; 0 of 4 runs finished; summary in $work/batch/summary.csv\$" \
+    "$work/batch.err" || fail "unexpected messages: $(cat "$work/batch.err")"
+  printf 'scene,seed,generations,best,best_ever,seconds\na,1,,interrupted,,\na,2,,interrupted,,\na,3,,not run,,\na,4,,not run,,\n' \
+    > "$work/expected.csv"
+  diff "$work/expected.csv" "$work/batch/summary.csv" || fail "summary does not mark the runs"
+  [ "$(ls -A "$work/batch")" = "summary.csv" ] || fail "unexpected files: $(ls -A "$work/batch")"
   ;;
 *)
   fail "unknown case"
