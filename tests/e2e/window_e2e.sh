@@ -62,8 +62,10 @@ eventually() {
 }
 
 # Xvfb picks a free display itself and writes its number to fd 3, so parallel
-# runs never collide. The screen holds the canvas and the plot beside it.
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+# runs never collide; -noreset keeps it from resetting (and refusing a
+# connection) each time a short-lived client such as xdotool leaves. The screen
+# holds the canvas and the plot beside it.
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
 display_ready() { grep -q '^[0-9]' "$work/display" && [ "$(wc -l <"$work/display")" -ge 1 ]; }
 eventually 10 "Xvfb did not start" display_ready
