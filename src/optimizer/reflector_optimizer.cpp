@@ -3,7 +3,6 @@
 #include "optimizer/evolution.h"
 #include "threading/scoped_lock.h"
 #include "threading/yield_lock.h"
-#include "tracing/beam.h"
 
 namespace reflector {
 
@@ -64,8 +63,8 @@ void ReflectorOptimizer::MutatePopulation() { reflector::MutatePopulation(popula
 
 bool ReflectorOptimizer::EvaluateCandidate(int candidateIndex) {
   Candidate& candidate = population.candidates[candidateIndex];
-  return EvaluateBeam(candidate.vertices, snapshot.source, snapshot.aim, snapshot.target,
-                      thread.StopRequested(), candidate.rayRecords, candidate.score);
+  return tracer.Evaluate(candidate.vertices, snapshot.source, snapshot.aim, snapshot.target,
+                         thread.StopRequested(), candidate.rayRecords, candidate.score);
 }
 
 void ReflectorOptimizer::ReplaceWorstWithBest() { reflector::ReplaceWorstWithBest(population); }

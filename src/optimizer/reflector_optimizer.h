@@ -8,6 +8,7 @@
 #include "threading/critical_section_lock.h"
 #include "threading/ref_counted.h"
 #include "threading/worker_thread.h"
+#include "tracing/beam_tracer.h"
 
 namespace reflector {
 
@@ -65,6 +66,7 @@ class ReflectorOptimizer : public virtual RefCounted {
   CriticalSectionLock lock;
   Population population;
   SceneSnapshot snapshot;
+  BeamTracer tracer;  // the worker's own
   const std::uint32_t generationLimit;
   std::atomic<std::uint32_t> completedGenerations{0};
   std::atomic<bool> done{false};
