@@ -26,6 +26,7 @@
 #include "geometry/random.h"
 #include "optimizer/evolution.h"
 #include "optimizer/reflector_optimizer.h"
+#include "optimizer/retire_optimizer.h"
 #include "threading/ref_ptr.h"
 #include "tracing/beam_tracer.h"
 #include "tracing/reference_beam.h"
@@ -119,6 +120,100 @@ void GenerationTable() {
   }
 }
 
+// Two CPU-bound threads at normal priority, for as long as the object lives.
+class Load {
+ public:
+  Load() {
+    for (int i = 0; i < 2; ++i) {
+      spinners.emplace_back([this] {
+        volatile unsigned long n = 0;
+        while (!stop.load(std::memory_order_relaxed)) n = n + 1;
+      });
+    }
+  }
+  ~Load() {
+    stop.store(true);
+    for (std::thread& t : spinners) t.join();
+  }
+
+ private:
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> spinners;
+};
+
+struct Quantiles {
+  double median, p99, max;
+};
+
+Quantiles Summarise(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return {times[times.size() / 2], times[times.size() * 99 / 100], times.back()};
+}
+
+// What the window does on every mouse move: retire the running optimiser and
+// build a new one, at moments unrelated to the worker's loop.
+Quantiles RestartLatency(const SceneSnapshot& scene, int restarts) {
+  std::mt19937 gen(5);
+  std::vector<double> times;
+  times.reserve(static_cast<std::size_t>(restarts));
+  RefPtr<ReflectorOptimizer> optimizer;
+  optimizer.Adopt(new ReflectorOptimizer(scene));
+  for (int i = 0; i < restarts; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100 + gen() % 400));
+    const auto start = Clock::now();
+    RetireOptimizer(optimizer);
+    optimizer.Adopt(new ReflectorOptimizer(scene));
+    times.push_back(Microseconds(Clock::now() - start));
+  }
+  RetireOptimizer(optimizer);
+  return Summarise(times);
+}
+
+// What paint does: take the running optimiser's lock, read, give it back.
+Quantiles PaintWait(const SceneSnapshot& scene, int paints) {
+  std::mt19937 gen(9);
+  std::vector<double> times;
+  RefPtr<ReflectorOptimizer> optimizer;
+  optimizer.Adopt(new ReflectorOptimizer(scene));
+  for (int i = 0; i < paints; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200 + gen() % 600));
+    const Population* population = nullptr;
+    const auto start = Clock::now();
+    optimizer->LockState(&population, nullptr);
+    times.push_back(Microseconds(Clock::now() - start));
+    optimizer->UnlockState();
+  }
+  RetireOptimizer(optimizer);
+  return Summarise(times);
+}
+
+void Latencies() {
+  constexpr int kRestarts = 2000;
+  const SceneSnapshot scene = BenchScenes()[0].snapshot;
+  const auto print = [](const char* what, Quantiles q) {
+    std::printf("%s: median %.0f us, p99 %.0f us, max %.0f us\n", what, q.median, q.p99, q.max);
+    std::fflush(stdout);
+  };
+  WaitForRetiredOptimizers();
+  print("restart idle", RestartLatency(scene, kRestarts));
+  WaitForRetiredOptimizers();
+  {
+    Load load;
+    print("restart under load", RestartLatency(scene, kRestarts));
+  }
+  WaitForRetiredOptimizers();
+  print("paint lock wait idle", PaintWait(scene, 1000));
+  WaitForRetiredOptimizers();
+  {
+    Load load;
+    print("paint lock wait under load", PaintWait(scene, 1000));
+  }
+  const auto start = Clock::now();
+  WaitForRetiredOptimizers();
+  std::printf("retired optimisers all joined %.0f us after the last restart\n",
+              Microseconds(Clock::now() - start));
+}
+
 int RunLoopOnly(const char* name, const char* kind, const char* count) {
   for (const NamedScene& scene : BenchScenes()) {
     if (scene.name != name) continue;
@@ -141,5 +236,6 @@ int main(int argc, char** argv) {
     return reflector::RunLoopOnly(argv[2], argv[3], argv[4]);
   }
   reflector::GenerationTable();
+  reflector::Latencies();
   return 0;
 }

@@ -4,6 +4,8 @@
 #include <new>
 #include <utility>
 
+#include "optimizer/retire_optimizer.h"
+
 namespace reflector {
 
 void WriteDebugLineToStderr(std::string_view line) {
@@ -52,8 +54,9 @@ void SceneState::OnKeyEvent(bool isDown, int virtualKey) {
 }
 
 void SceneState::RestartOptimizer() {
-  // First: this joins the old worker, so that at most one runs at a time.
-  currentOptimizer.Reset();
+  // First: the old worker is told to stop and handed to the reaper, which
+  // joins it on its own thread; the new worker waits for it before drawing.
+  RetireOptimizer(currentOptimizer);
 
   SceneSnapshot snapshot;
   snapshot.source = ToPoint2(source);

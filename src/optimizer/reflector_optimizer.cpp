@@ -26,6 +26,12 @@ ReflectorOptimizer::~ReflectorOptimizer() {
   thread.Stop();
 }
 
+void ReflectorOptimizer::RequestStop() {
+  thread.RequestStop();
+  // A worker still waiting for its turn gives it up at once.
+  GeneratorTurn::Wake();
+}
+
 void ReflectorOptimizer::LockState(const Population** populationOut,
                                    const SceneSnapshot** snapshotOut) {
   static_cast<Lockable&>(lock).Lock();
@@ -43,6 +49,12 @@ void ReflectorOptimizer::RunGenerations() {
   {
     ScopedLock hold(&lock);
     FillPopulation();
+  }
+  // The fill draws nothing; the generations draw from the process-wide
+  // generator, so they wait until every optimiser built before has ended.
+  // Readers may look at the filled population meanwhile.
+  if (generationLimit > 0 && turn.Wait(thread.StopRequested())) {
+    ScopedLock hold(&lock);
     for (std::uint32_t generation = 0; generation < generationLimit; ++generation) {
       // The one moment of a generation at which a reader can take the lock.
       YieldLock(0);
@@ -54,6 +66,7 @@ void ReflectorOptimizer::RunGenerations() {
       completedGenerations.store(generation + 1);
     }
   }
+  turn.End();
   done.store(true);
 }
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "optimizer/generator_turn.h"
 #include "optimizer/population.h"
 #include "optimizer/scene_snapshot.h"
 #include "threading/critical_section_lock.h"
@@ -42,6 +43,10 @@ class ReflectorOptimizer : public virtual RefCounted {
   // Stops and joins the worker first: it notices at its next ray.
   ~ReflectorOptimizer() override;
 
+  // Asks the worker to stop without waiting for it; the destructor still
+  // joins. See RetireOptimizer, which destroys it on another thread.
+  void RequestStop();
+
   // Takes the lock, then hands out the population and the snapshot through the
   // outputs that are not null. Read them, then call UnlockState.
   void LockState(const Population** populationOut, const SceneSnapshot** snapshotOut);
@@ -53,8 +58,9 @@ class ReflectorOptimizer : public virtual RefCounted {
   bool Done() const { return done.load(); }
 
  private:
-  // The worker's routine: holds the lock for the whole run, giving it up only
-  // between generations.
+  // The worker's routine: fills the population, waits for its generator turn
+  // without the lock, then holds the lock for the generations, giving it up
+  // only between them.
   void RunGenerations();
   void YieldLock(unsigned milliseconds);
   void FillPopulation();
@@ -66,7 +72,8 @@ class ReflectorOptimizer : public virtual RefCounted {
   CriticalSectionLock lock;
   Population population;
   SceneSnapshot snapshot;
-  BeamTracer tracer;  // the worker's own
+  GeneratorTurn turn;  // taken at construction, before the worker starts
+  BeamTracer tracer;   // the worker's own
   const std::uint32_t generationLimit;
   std::atomic<std::uint32_t> completedGenerations{0};
   std::atomic<bool> done{false};
