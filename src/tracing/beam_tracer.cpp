@@ -8,28 +8,17 @@ namespace reflector {
 namespace {
 
 using Lanes = BeamTracer::Lanes;
-using Mask = BeamTracer::Mask;
 
-// Lane operations as plain bit logic, which every x86-64 vector unit has.
-inline __attribute__((always_inline)) bool Any(Mask m) {
-  return (m[0] | m[1]) != 0;
+// m ? a : b, lane by lane, for a mask m of all ones or all zeros per lane.
+inline Lanes Select(Lanes m, Lanes a, Lanes b) {
+  return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b));
 }
 
-inline __attribute__((always_inline)) Mask Bits(Lanes v) { return reinterpret_cast<Mask>(v); }
-
-// m ? a : b, lane by lane.
-inline __attribute__((always_inline)) Lanes Select(Mask m, Lanes a, Lanes b) {
-  return reinterpret_cast<Lanes>((m & Bits(a)) | (~m & Bits(b)));
+inline Lanes Abs(Lanes v) {
+  return _mm_and_pd(v, _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFLL)));
 }
 
-inline __attribute__((always_inline)) Mask Select(Mask m, Mask a, Mask b) {
-  return (m & a) | (~m & b);
-}
-
-inline __attribute__((always_inline)) Lanes Abs(Lanes v) {
-  const Mask magnitude = (Mask){} + 0x7FFFFFFFFFFFFFFFLL;
-  return reinterpret_cast<Lanes>(Bits(v) & magnitude);
-}
+inline bool Any(Lanes m) { return _mm_movemask_pd(m) != 0; }
 
 }  // namespace
 
@@ -42,6 +31,13 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
     return false;
   }
   MakeSegmentLines(vertices, segments);
+  segmentLanes.clear();
+  for (std::size_t k = 0; k < segments.size(); ++k) {
+    const SegmentLine& s = segments[k];
+    segmentLanes.push_back({_mm_set1_pd(s.slope), _mm_set1_pd(s.intercept), _mm_set1_pd(s.av),
+                            _mm_set1_pd(s.bv), _mm_set1_pd(s.a.x),
+                            _mm_set1_pd(static_cast<double>(k))});
+  }
   rayRecords.resize(kBeamRayCount);
 
   for (int i = 0; i < kBeamRayCount; ++i) {
@@ -96,83 +92,89 @@ void BeamTracer::Step(int activeCount) {
   const int batches = (activeCount + kLanes - 1) / kLanes;
   for (int slot = 0; slot < batches * kLanes; ++slot) {
     const int ray = active[slot < activeCount ? slot : activeCount - 1];
-    const int b = slot / kLanes;
-    const int l = slot % kLanes;
-    cx[b][l] = current[ray].x;
-    cy[b][l] = current[ray].y;
-    dx[b][l] = direction[ray].x;
-    dy[b][l] = direction[ray].y;
-    skipLanes[b][l] = skip[ray];
+    cx[slot] = current[ray].x;
+    cy[slot] = current[ray].y;
+    dx[slot] = direction[ray].x;
+    dy[slot] = direction[ray].y;
+    skipped[slot] = skip[ray];
   }
 
   const int segmentCount = static_cast<int>(segments.size());
-  for (int b = 0; b < batches; ++b) {
-    const Lanes c_x = cx[b], c_y = cy[b], d_x = dx[b], d_y = dy[b];
-    // The ray's line, as MakeRayLine: vertical lanes get values never used.
-    const Mask rayVertical = c_x == d_x;
-    const Lanes slope = (c_y - d_y) / (c_x - d_x);
-    const Lanes intercept = d_y - slope * d_x;
-    const Mask useX = Abs(c_y - d_y) < Abs(c_x - d_x);
+  const Lanes allOnes = _mm_castsi128_pd(_mm_set1_epi64x(-1));
+  for (int b = 0; b < batches * kLanes; b += kLanes) {
+    const Lanes c_x = _mm_load_pd(&cx[b]), c_y = _mm_load_pd(&cy[b]);
+    const Lanes d_x = _mm_load_pd(&dx[b]), d_y = _mm_load_pd(&dy[b]);
+    const Lanes skip_k = _mm_load_pd(&skipped[b]);
+    // The ray's line, as MakeRayLine; vertical lanes get values never used.
+    const Lanes rayVertical = _mm_cmpeq_pd(c_x, d_x);
+    const bool anyVertical = Any(rayVertical);
+    const Lanes slope = _mm_div_pd(_mm_sub_pd(c_y, d_y), _mm_sub_pd(c_x, d_x));
+    const Lanes intercept = _mm_sub_pd(d_y, _mm_mul_pd(slope, d_x));
+    const Lanes useX = _mm_cmplt_pd(Abs(_mm_sub_pd(c_y, d_y)), Abs(_mm_sub_pd(c_x, d_x)));
     const Lanes cv = Select(useX, c_x, c_y);
-    const Lanes dv = Select(useX, d_x, d_y);
-    const Mask towardLower = cv > dv;
-    const Lanes skipped = skipLanes[b];
+    const Lanes towardLower = _mm_cmpgt_pd(cv, Select(useX, d_x, d_y));
 
-    Mask found = (Mask){};
-    Mask bestSegment = (Mask){} - 1;
-    Lanes bestX = (Lanes){}, bestY = (Lanes){}, bestDistance = (Lanes){};
+    Lanes found = _mm_setzero_pd();
+    Lanes bestSegment = _mm_set1_pd(-1.0);
+    Lanes bestX = _mm_setzero_pd(), bestY = _mm_setzero_pd(), bestDistance = _mm_setzero_pd();
     for (int k = 0; k < segmentCount; ++k) {
       const SegmentLine& s = segments[k];
+      const SegmentLanes& sl = segmentLanes[k];
       // MeetInside, lane by lane.
-      Lanes mx, my;
-      Mask meets;
+      Lanes mx, my, meets;
       if (!s.vertical) {
-        const Lanes gx = (intercept - s.intercept) / (s.slope - slope);
-        const Lanes gy = gx * s.slope + s.intercept;
-        const Lanes vy = s.intercept + s.slope * c_x;
-        mx = Select(rayVertical, c_x, gx);
-        my = Select(rayVertical, vy, gy);
-        meets = rayVertical | ~(slope == s.slope);  // NaN compares unequal, as !=
+        const Lanes gx = _mm_div_pd(_mm_sub_pd(intercept, sl.intercept), _mm_sub_pd(sl.slope, slope));
+        const Lanes gy = _mm_add_pd(_mm_mul_pd(gx, sl.slope), sl.intercept);
+        meets = _mm_cmpneq_pd(slope, sl.slope);  // true for NaN, as !(==)
+        if (anyVertical) {
+          const Lanes vy = _mm_add_pd(sl.intercept, _mm_mul_pd(sl.slope, c_x));
+          mx = Select(rayVertical, c_x, gx);
+          my = Select(rayVertical, vy, gy);
+          meets = _mm_or_pd(meets, rayVertical);
+        } else {
+          mx = gx;
+          my = gy;
+        }
       } else {
-        mx = (Lanes){} + s.a.x;
-        my = intercept + slope * s.a.x;
-        meets = ~rayVertical;
+        mx = sl.ax;
+        my = _mm_add_pd(intercept, _mm_mul_pd(slope, sl.ax));
+        meets = _mm_andnot_pd(rayVertical, allOnes);
       }
+      // (hv <= av) == (hv > bv), and (rv >= cv) != (cv > dv), as IntersectLines
+      // writes them, so that a NaN goes the same way.
       const Lanes hv = s.useX ? mx : my;
-      const Mask onSegment = ~((hv <= s.av) ^ (hv > s.bv));
+      const Lanes outside = _mm_xor_pd(_mm_cmple_pd(hv, sl.av), _mm_cmpgt_pd(hv, sl.bv));
       const Lanes rv = Select(useX, mx, my);
-      const Mask ahead = (rv >= cv) ^ towardLower;
-      const Mask inside = meets & onSegment & ahead & ~(skipped == static_cast<double>(k));
+      const Lanes ahead = _mm_xor_pd(_mm_cmpge_pd(rv, cv), towardLower);
+      Lanes inside = _mm_andnot_pd(outside, _mm_and_pd(meets, ahead));
+      inside = _mm_andnot_pd(_mm_cmpeq_pd(skip_k, sl.index), inside);
       if (!Any(inside)) continue;
 
-      const Lanes ey = c_y - my;
-      const Lanes ex = c_x - mx;
-      const Lanes squared = ey * ey + ex * ex;
-      Lanes d;
-      for (int l = 0; l < kLanes; ++l) d[l] = std::sqrt(squared[l]);
+      const Lanes ey = _mm_sub_pd(c_y, my);
+      const Lanes ex = _mm_sub_pd(c_x, mx);
+      const Lanes d = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(ey, ey), _mm_mul_pd(ex, ex)));
       // <=, not <: a later segment at the same distance takes over.
-      const Mask take = inside & (~found | (d <= bestDistance));
-      found |= take;
-      bestSegment = Select(take, (Mask){} + k, bestSegment);
+      const Lanes take =
+          _mm_and_pd(inside, _mm_or_pd(_mm_andnot_pd(found, allOnes), _mm_cmple_pd(d, bestDistance)));
+      found = _mm_or_pd(found, take);
+      bestSegment = Select(take, sl.index, bestSegment);
       bestX = Select(take, mx, bestX);
       bestY = Select(take, my, bestY);
       bestDistance = Select(take, d, bestDistance);
     }
-    hitX[b] = bestX;
-    hitY[b] = bestY;
-    hitSegment[b] = bestSegment;
+    _mm_store_pd(&hitX[b], bestX);
+    _mm_store_pd(&hitY[b], bestY);
+    _mm_store_pd(&hitSegment[b], bestSegment);
   }
 }
 
 bool BeamTracer::Advance(int ray, int slot, std::vector<Point2>& path) {
-  const int b = slot / kLanes;
-  const int l = slot % kLanes;
-  const int best = static_cast<int>(hitSegment[b][l]);
+  const int best = static_cast<int>(hitSegment[slot]);
   if (best < 0) {
     path.push_back(direction[ray]);
     return false;
   }
-  const Point2 hit{hitX[b][l], hitY[b][l]};
+  const Point2 hit{hitX[slot], hitY[slot]};
   path.push_back(hit);
   // A full path needs no further direction.
   if (path.size() >= static_cast<std::size_t>(kBeamReflectionLimit) + 2) return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <emmintrin.h>
+
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -38,9 +40,9 @@ class BeamTracer {
                 const std::atomic<bool>& stopRequested, std::vector<RayRecord>& rayRecords,
                 double& score);
 
-  // GCC vector types: two doubles (one SSE2 register), and the masks their comparisons give.
-  using Lanes = double __attribute__((vector_size(16)));
-  using Mask = long long __attribute__((vector_size(16)));
+  // Two doubles in one SSE2 register (every x86-64 processor has SSE2); a
+  // comparison gives a mask of the same type, all ones where true.
+  using Lanes = __m128d;
   static constexpr int kLanes = 2;
   static constexpr int kBatches = (kBeamRayCount + kLanes - 1) / kLanes;
 
@@ -51,7 +53,13 @@ class BeamTracer {
   // reflects; false when its path is complete.
   bool Advance(int ray, int slot, std::vector<Point2>& path);
 
+  // A segment's values, each in both lanes, for the vector step.
+  struct SegmentLanes {
+    Lanes slope, intercept, av, bv, ax, index;
+  };
+
   std::vector<SegmentLine> segments;
+  std::vector<SegmentLanes> segmentLanes;
   ExactMemo<Atan> atan;
   ExactMemo<Tan> tan;
 
@@ -62,9 +70,8 @@ class BeamTracer {
   std::array<int, kBeamRayCount> active{};  // the rays still travelling
 
   // The step's inputs and outputs, by slot (position in active), lane-wise.
-  std::array<Lanes, kBatches> cx{}, cy{}, dx{}, dy{}, skipLanes{};
-  std::array<Lanes, kBatches> hitX{}, hitY{}, hitDistance{};
-  std::array<Mask, kBatches> hitSegment{};  // -1 for no hit
+  alignas(16) std::array<double, kBatches * kLanes> cx{}, cy{}, dx{}, dy{}, skipped{};
+  alignas(16) std::array<double, kBatches * kLanes> hitX{}, hitY{}, hitSegment{};  // -1: none
 };
 
 }  // namespace reflector
