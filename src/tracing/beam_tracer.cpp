@@ -105,7 +105,8 @@ void BeamTracer::Step(int activeCount) {
     const Lanes c_x = _mm_load_pd(&cx[b]), c_y = _mm_load_pd(&cy[b]);
     const Lanes d_x = _mm_load_pd(&dx[b]), d_y = _mm_load_pd(&dy[b]);
     const Lanes skip_k = _mm_load_pd(&skipped[b]);
-    // The ray's line, as MakeRayLine; vertical lanes get values never used.
+    // The ray's line as IntersectLines forms it: slope, intercept, and which
+    // axis the ahead test compares. Vertical lanes get values never used.
     const Lanes rayVertical = _mm_cmpeq_pd(c_x, d_x);
     const bool anyVertical = Any(rayVertical);
     const Lanes slope = _mm_div_pd(_mm_sub_pd(c_y, d_y), _mm_sub_pd(c_x, d_x));
@@ -120,7 +121,7 @@ void BeamTracer::Step(int activeCount) {
     for (int k = 0; k < segmentCount; ++k) {
       const SegmentLine& s = segments[k];
       const SegmentLanes& sl = segmentLanes[k];
-      // MeetInside, lane by lane.
+      // IntersectLines' meeting point and inside flag, lane by lane.
       Lanes mx, my, meets;
       if (!s.vertical) {
         const Lanes gx = _mm_div_pd(_mm_sub_pd(intercept, sl.intercept), _mm_sub_pd(sl.slope, slope));
