@@ -1,79 +1,253 @@
-// How fast the optimiser runs on the default scene, and how long a restart
-// (destroy the running optimiser, build a new one) keeps the caller waiting.
-// Prints its own figures; run it on an otherwise idle machine.
+// How fast generations run, and how long the window's thread waits for the
+// optimiser. One run prints, side by side:
+//   - generations per second on each bench scene with the reference evaluator
+//     and with the fast tracer the optimiser runs, in the same loop on this
+//     thread (per second of its processor time), and their ratio; and the
+//     optimiser's own worker on the scene (wall time, at its low priority);
+//   - restart latency (retire the running optimiser, build a new one), idle and
+//     with two CPU-bound threads at normal priority;
+//   - how long a paint waits for the worker's lock.
+//
+//   optimizer_bench                      everything
+//   optimizer_bench --loop SCENE fast|reference GENERATIONS
+//                                        only that loop, for instruction counts
+//                                        (see bench/instructions_per_generation.sh)
+#include <time.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/bench_scenes.h"
 #include "geometry/random.h"
+#include "optimizer/evolution.h"
 #include "optimizer/reflector_optimizer.h"
+#include "optimizer/retire_optimizer.h"
 #include "threading/ref_ptr.h"
+#include "tracing/beam_tracer.h"
+#include "tracing/reference_beam.h"
 
+namespace reflector {
 namespace {
 
-using reflector::RefPtr;
-using reflector::ReflectorOptimizer;
 using Clock = std::chrono::steady_clock;
 
-reflector::SceneSnapshot DefaultScene() {
-  reflector::SceneSnapshot s;
-  s.vertices = {{494, 52}, {494, 105}, {493, 148}, {494, 189}, {493, 244}, {489, 304}};
-  s.source = {150, 200};
-  s.aim = {500, 200};
-  s.target = {250, 200};
-  return s;
+constexpr int kReplacementsPerGeneration = 5;
+
+double Microseconds(Clock::duration d) {
+  return std::chrono::duration<double, std::micro>(d).count();
 }
 
-double Microseconds(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-void GenerationsPerSecond() {
-  constexpr std::uint32_t kGenerations = 5000;
-  reflector::SetRandomState(1);
+// The optimiser's generation loop on this thread, with a choice of evaluator.
+class Loop {
+ public:
+  Loop(const SceneSnapshot& scene, bool fast) : scene(scene), fast(fast) {
+    SetRandomState(1);
+    FillPopulation(population, scene);
+  }
+
+  void Generation() {
+    MutatePopulation(population);
+    for (Candidate& candidate : population.candidates) {
+      if (fast) {
+        tracer.Evaluate(candidate.vertices, scene.source, scene.aim, scene.target, noStop,
+                        candidate.rayRecords, candidate.score);
+      } else {
+        ReferenceBeam beam =
+            EvaluateBeamReference(candidate.vertices, scene.source, scene.aim, scene.target);
+        candidate.rayRecords = beam.rayRecords;
+        candidate.score = beam.score;
+      }
+    }
+    for (int i = 0; i < kReplacementsPerGeneration; ++i) ReplaceWorstWithBest(population);
+  }
+
+  double Score() const { return population.candidates[0].score; }
+
+ private:
+  const SceneSnapshot& scene;
+  const bool fast;
+  Population population;
+  BeamTracer tracer;
+  std::atomic<bool> noStop{false};
+};
+
+// This thread's processor time: other processes on a busy machine take
+// turns on the processor without counting here.
+double ThreadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Generations per second of this thread's processor time over at least the
+// given time; the median of three runs.
+double LoopRate(const SceneSnapshot& scene, bool fast, double seconds) {
+  std::vector<double> rates;
+  for (int run = 0; run < 3; ++run) {
+    Loop loop(scene, fast);
+    const double start = ThreadSeconds();
+    long generations = 0;
+    double elapsed = 0;
+    do {
+      for (int i = 0; i < 8; ++i) loop.Generation();
+      generations += 8;
+      elapsed = ThreadSeconds() - start;
+    } while (elapsed < seconds);
+    rates.push_back(generations / elapsed);
+  }
+  std::sort(rates.begin(), rates.end());
+  return rates[1];
+}
+
+// The real optimiser: its worker from construction to Done.
+double WorkerRate(const SceneSnapshot& scene, std::uint32_t generations) {
+  SetRandomState(1);
   const auto start = Clock::now();
   RefPtr<ReflectorOptimizer> optimizer;
-  optimizer.Adopt(new ReflectorOptimizer(DefaultScene(), kGenerations));
-  while (!optimizer->Done()) std::this_thread::sleep_for(std::chrono::microseconds(200));
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::printf("default scene: %u generations in %.3f s = %.0f generations/s (%.1f us each)\n",
-              kGenerations, seconds, kGenerations / seconds, seconds * 1e6 / kGenerations);
+  optimizer.Adopt(new ReflectorOptimizer(scene, generations));
+  while (!optimizer->Done()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  return generations / Seconds(Clock::now() - start);
 }
 
-void Restarts() {
-  constexpr int kRestarts = 2000;
-  const reflector::SceneSnapshot scene = DefaultScene();
+void GenerationTable() {
+  std::printf("%-12s %14s %14s %8s %14s\n", "scene", "reference/s", "fast/s", "ratio",
+              "worker/s");
+  for (const NamedScene& scene : BenchScenes()) {
+    const double reference = LoopRate(scene.snapshot, false, 0.4);
+    const double fast = LoopRate(scene.snapshot, true, 0.4);
+    const double worker = WorkerRate(scene.snapshot, static_cast<std::uint32_t>(fast * 0.5) + 1);
+    std::printf("%-12s %14.0f %14.0f %7.1fx %14.0f\n", scene.name.c_str(), reference, fast,
+                fast / reference, worker);
+    std::fflush(stdout);
+  }
+}
+
+// Two CPU-bound threads at normal priority, for as long as the object lives.
+class Load {
+ public:
+  Load() {
+    for (int i = 0; i < 2; ++i) {
+      spinners.emplace_back([this] {
+        volatile unsigned long n = 0;
+        while (!stop.load(std::memory_order_relaxed)) n = n + 1;
+      });
+    }
+  }
+  ~Load() {
+    stop.store(true);
+    for (std::thread& t : spinners) t.join();
+  }
+
+ private:
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> spinners;
+};
+
+struct Quantiles {
+  double median, p99, max;
+};
+
+Quantiles Summarise(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return {times[times.size() / 2], times[times.size() * 99 / 100], times.back()};
+}
+
+// What the window does on every mouse move: retire the running optimiser and
+// build a new one, at moments unrelated to the worker's loop.
+Quantiles RestartLatency(const SceneSnapshot& scene, int restarts) {
   std::mt19937 gen(5);
   std::vector<double> times;
-  times.reserve(kRestarts);
-
+  times.reserve(static_cast<std::size_t>(restarts));
   RefPtr<ReflectorOptimizer> optimizer;
   optimizer.Adopt(new ReflectorOptimizer(scene));
-  for (int i = 0; i < kRestarts; ++i) {
-    // Let the worker get into a generation: wait for at least one generation,
-    // then a random fraction of another, so the stop lands mid-generation.
-    while (optimizer->CompletedGenerations() < 1) std::this_thread::yield();
-    const auto until = Clock::now() + std::chrono::microseconds(gen() % 300);
-    while (Clock::now() < until) {
-    }
+  for (int i = 0; i < restarts; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100 + gen() % 400));
     const auto start = Clock::now();
-    optimizer.Reset();
+    RetireOptimizer(optimizer);
     optimizer.Adopt(new ReflectorOptimizer(scene));
     times.push_back(Microseconds(Clock::now() - start));
   }
-  optimizer.Reset();
+  RetireOptimizer(optimizer);
+  return Summarise(times);
+}
 
-  std::sort(times.begin(), times.end());
-  std::printf("restart (destroy a running optimiser, build a new one), %d restarts:\n", kRestarts);
-  std::printf("  median %.1f us, p99 %.1f us, max %.1f us\n", times[times.size() / 2],
-              times[times.size() * 99 / 100], times.back());
+// What paint does: take the running optimiser's lock, read, give it back.
+Quantiles PaintWait(const SceneSnapshot& scene, int paints) {
+  std::mt19937 gen(9);
+  std::vector<double> times;
+  RefPtr<ReflectorOptimizer> optimizer;
+  optimizer.Adopt(new ReflectorOptimizer(scene));
+  for (int i = 0; i < paints; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200 + gen() % 600));
+    const Population* population = nullptr;
+    const auto start = Clock::now();
+    optimizer->LockState(&population, nullptr);
+    times.push_back(Microseconds(Clock::now() - start));
+    optimizer->UnlockState();
+  }
+  RetireOptimizer(optimizer);
+  return Summarise(times);
+}
+
+void Latencies() {
+  constexpr int kRestarts = 2000;
+  const SceneSnapshot scene = BenchScenes()[0].snapshot;
+  const auto print = [](const char* what, Quantiles q) {
+    std::printf("%s: median %.0f us, p99 %.0f us, max %.0f us\n", what, q.median, q.p99, q.max);
+    std::fflush(stdout);
+  };
+  WaitForRetiredOptimizers();
+  print("restart idle", RestartLatency(scene, kRestarts));
+  WaitForRetiredOptimizers();
+  {
+    Load load;
+    print("restart under load", RestartLatency(scene, kRestarts));
+  }
+  WaitForRetiredOptimizers();
+  print("paint lock wait idle", PaintWait(scene, 1000));
+  WaitForRetiredOptimizers();
+  {
+    Load load;
+    print("paint lock wait under load", PaintWait(scene, 1000));
+  }
+  const auto start = Clock::now();
+  WaitForRetiredOptimizers();
+  std::printf("retired optimisers all joined %.0f us after the last restart\n",
+              Microseconds(Clock::now() - start));
+}
+
+int RunLoopOnly(const char* name, const char* kind, const char* count) {
+  for (const NamedScene& scene : BenchScenes()) {
+    if (scene.name != name) continue;
+    Loop loop(scene.snapshot, std::strcmp(kind, "fast") == 0);
+    const long generations = std::atol(count);
+    for (long i = 0; i < generations; ++i) loop.Generation();
+    std::printf("%s %s %ld generations, candidate 0 scores %.17g\n", name, kind, generations,
+                loop.Score());
+    return 0;
+  }
+  std::fprintf(stderr, "optimizer_bench: no scene named %s\n", name);
+  return 2;
 }
 
 }  // namespace
+}  // namespace reflector
 
-int main() {
-  GenerationsPerSecond();
-  Restarts();
+int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "--loop") == 0) {
+    return reflector::RunLoopOnly(argv[2], argv[3], argv[4]);
+  }
+  reflector::GenerationTable();
+  reflector::Latencies();
   return 0;
 }

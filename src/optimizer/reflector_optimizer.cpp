@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <utility>
 
+#include "geometry/random.h"
 #include "optimizer/evolution.h"
 #include "threading/scoped_lock.h"
 #include "threading/yield_lock.h"
-#include "tracing/beam.h"
 
 namespace reflector {
 
@@ -18,11 +18,13 @@ constexpr int kReplacementsPerGeneration = 5;
 
 ReflectorOptimizer::ReflectorOptimizer(const SceneSnapshot& sceneSnapshot,
                                        std::uint32_t generations, std::optional<RunStart> resume,
-                                       bool keepBestMirrors)
+                                       bool keepBestMirrors,
+                                       std::optional<std::uint32_t> startState)
     : thread(&ReflectorOptimizer::RunGenerations),
       snapshot(sceneSnapshot),
       generationLimit(generations),
-      resumeFrom(std::move(resume)) {
+      resumeFrom(std::move(resume)),
+      generatorState(startState) {
   if (resumeFrom) {
     record = std::move(resumeFrom->record);
     // A history that does not reach the resumed generation starts afresh after it.
@@ -44,6 +46,12 @@ ReflectorOptimizer::~ReflectorOptimizer() {
   thread.Stop();
 }
 
+void ReflectorOptimizer::RequestStop() {
+  thread.RequestStop();
+  // A worker still waiting for its turn gives it up at once.
+  GeneratorTurn::Wake();
+}
+
 void ReflectorOptimizer::LockState(const Population** populationOut,
                                    const SceneSnapshot** snapshotOut, const RunRecord** recordOut) {
   static_cast<Lockable&>(lock).Lock();
@@ -59,10 +67,10 @@ void ReflectorOptimizer::YieldLock(unsigned milliseconds) {
 }
 
 void ReflectorOptimizer::RunGenerations() {
+  std::uint32_t first = 0;
+  bool stopped = false;
   {
     ScopedLock hold(&lock);
-    std::uint32_t first = 0;
-    bool stopped = false;
     if (resumeFrom) {
       first = record.completedGenerations;
       population = std::move(resumeFrom->population);
@@ -76,10 +84,17 @@ void ReflectorOptimizer::RunGenerations() {
     } else {
       FillPopulation();
     }
-    if (generationLimit > first) {
-      record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 20));
-    }
-    for (std::uint32_t generation = first; !stopped && generation < generationLimit; ++generation) {
+  }
+  // The fill draws nothing; the generations draw from the process-wide
+  // generator, so they wait until every optimiser built before has ended.
+  // Readers may look at the filled population meanwhile.
+  if (!stopped && generationLimit > first && turn.Wait(thread.StopRequested())) {
+    // Only now is the generator this run's own to set.
+    if (generatorState) SetRandomState(*generatorState);
+    ScopedLock hold(&lock);
+    if (!record.startState) record.startState = RandomState();
+    record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 20));
+    for (std::uint32_t generation = first; generation < generationLimit; ++generation) {
       if (stopAtBoundary.load()) break;
       // The one moment of a generation at which a reader can take the lock.
       YieldLock(0);
@@ -96,6 +111,7 @@ void ReflectorOptimizer::RunGenerations() {
       completedGenerations.store(generation + 1);
     }
   }
+  turn.End();
   done.store(true);
 }
 
@@ -105,8 +121,8 @@ void ReflectorOptimizer::MutatePopulation() { reflector::MutatePopulation(popula
 
 bool ReflectorOptimizer::EvaluateCandidate(int candidateIndex) {
   Candidate& candidate = population.candidates[candidateIndex];
-  return EvaluateBeam(candidate.vertices, snapshot.source, snapshot.aim, snapshot.target,
-                      thread.StopRequested(), candidate.rayRecords, candidate.score);
+  return tracer.Evaluate(candidate.vertices, snapshot.source, snapshot.aim, snapshot.target,
+                         thread.StopRequested(), candidate.rayRecords, candidate.score);
 }
 
 void ReflectorOptimizer::ReplaceWorstWithBest() { reflector::ReplaceWorstWithBest(population); }

@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <optional>
 
+#include "optimizer/generator_turn.h"
 #include "optimizer/population.h"
 #include "optimizer/run_record.h"
 #include "optimizer/scene_snapshot.h"
 #include "threading/critical_section_lock.h"
 #include "threading/ref_counted.h"
 #include "threading/worker_thread.h"
+#include "tracing/beam_tracer.h"
 
 namespace reflector {
 
@@ -48,15 +50,23 @@ class ReflectorOptimizer : public virtual RefCounted {
   // Throws std::system_error when no thread can be created.
   // keepBestMirrors records the best candidate's vertices after every
   // generation (the window's rewind); the headless runner does without.
+  // startState, when given, is set as the generator's state once this run's
+  // turn to draw has come (so an old worker still finishing is not disturbed);
+  // otherwise the run continues the generator where the runs before it left it.
   explicit ReflectorOptimizer(const SceneSnapshot& snapshot,
                               std::uint32_t generationLimit = kDefaultGenerationLimit,
                               std::optional<RunStart> resumeFrom = std::nullopt,
-                              bool keepBestMirrors = false);
+                              bool keepBestMirrors = false,
+                              std::optional<std::uint32_t> startState = std::nullopt);
   ReflectorOptimizer(const ReflectorOptimizer&) = delete;
   ReflectorOptimizer& operator=(const ReflectorOptimizer&) = delete;
 
   // Stops and joins the worker first: it notices at its next ray.
   ~ReflectorOptimizer() override;
+
+  // Asks the worker to stop without waiting for it; the destructor still
+  // joins. See RetireOptimizer, which destroys it on another thread.
+  void RequestStop();
 
   // Takes the lock, then hands out the population, the snapshot and the run's
   // record through the outputs that are not null. Read them, then call
@@ -77,8 +87,9 @@ class ReflectorOptimizer : public virtual RefCounted {
   bool Done() const { return done.load(); }
 
  private:
-  // The worker's routine: holds the lock for the whole run, giving it up only
-  // between generations.
+  // The worker's routine: fills the population, waits for its generator turn
+  // without the lock, then holds the lock for the generations, giving it up
+  // only between them.
   void RunGenerations();
   void YieldLock(unsigned milliseconds);
   void FillPopulation();
@@ -90,9 +101,12 @@ class ReflectorOptimizer : public virtual RefCounted {
   CriticalSectionLock lock;
   Population population;
   SceneSnapshot snapshot;
+  GeneratorTurn turn;  // taken at construction, before the worker starts
+  BeamTracer tracer;   // the worker's own
   const std::uint32_t generationLimit;
   std::optional<RunStart> resumeFrom;  // handed to the worker, empty once taken
   RunRecord record;                    // guarded by the lock, like the population
+  const std::optional<std::uint32_t> generatorState;
   std::atomic<std::uint32_t> completedGenerations{0};
   std::atomic<bool> done{false};
   std::atomic<bool> stopAtBoundary{false};

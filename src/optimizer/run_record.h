@@ -35,6 +35,9 @@ struct GenerationScores {
 // each recorded generation, one vertex count after another, so that any
 // generation's best can be shown again.
 struct RunRecord {
+  // The generator's state when the run's first generation began: with it, the
+  // scene reproduces the run. Unknown until the worker's turn to draw comes.
+  std::optional<std::uint32_t> startState;
   std::uint32_t completedGenerations = 0;
   std::optional<BestEver> bestEver;  // none before the first generation
   std::uint32_t firstGeneration = 1;

@@ -1,5 +1,7 @@
 #include "scene/scene_state.h"
 
+#include "optimizer/retire_optimizer.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -10,6 +12,7 @@
 #include <utility>
 
 #include "geometry/random.h"
+#include "optimizer/retire_optimizer.h"
 #include "tracing/beam.h"
 
 namespace reflector {
@@ -154,15 +157,17 @@ void SceneState::LoadScene(const SceneDescription& scene, std::uint32_t seed) {
 
 void SceneState::RestartOptimizer(std::optional<std::uint32_t> seed,
                                   std::optional<Resumption> resumeFrom) {
-  // First: this joins the old worker, so that at most one runs at a time and
-  // the generator is still.
-  currentOptimizer.Reset();
+  // First: the old optimiser is told to stop and handed to the reaper, so the
+  // window never waits for its worker. The new worker draws only once the old
+  // one has ended, and sets the seed itself then.
+  RetireOptimizer(currentOptimizer);
   lastError.clear();
   if (!resumeFrom) {
     paused_ = false;
     EndRewind();
-    if (seed) SetRandomState(*seed);
-    runSeed_ = RandomState();
+    // Without a seed the run continues the generator where the last one
+    // stops; the state it starts from is known once it has started (RunSeed).
+    if (seed) runSeed_ = *seed;
   }
   try {
     // Without memory the holder stays empty; the next frame tries again.
@@ -171,7 +176,7 @@ void SceneState::RestartOptimizer(std::optional<std::uint32_t> seed,
           resumeFrom->snapshot, generationLimit_, std::move(resumeFrom->start), keepBestMirrors_));
     } else {
       currentOptimizer.Adopt(new (std::nothrow) ReflectorOptimizer(
-          ToSnapshot(Describe()), generationLimit_, std::nullopt, keepBestMirrors_));
+          ToSnapshot(Describe()), generationLimit_, std::nullopt, keepBestMirrors_, seed));
     }
     if (!currentOptimizer) lastError = "out of memory for a new optimiser";
   } catch (const std::system_error& failure) {

@@ -38,7 +38,7 @@ namespace reflector {
 //
 // Thread safety: Start, Stop and the accessors other than StopRequested() and
 // Ended() belong to the controlling thread (the one that builds and destroys
-// the owner). The worker reads only StopRequested(). The controlling thread
+// the owner); RequestStop may be called from any thread. The worker reads only StopRequested(). The controlling thread
 // must not hold a lock the routine waits for while it is in Stop.
 template <typename Owner>
 class WorkerThread {
@@ -75,6 +75,10 @@ class WorkerThread {
     stopRequested.store(true);
     threadHandle.join();
   }
+
+  // Asks the routine to return without waiting for it; Stop still joins.
+  // For handing the owner to another thread that destroys it (see Reaper).
+  void RequestStop() { stopRequested.store(true); }
 
   // True while a thread exists: from Start until Stop, also after the
   // routine has returned by itself.

@@ -23,8 +23,10 @@ inline constexpr double kMissCost = 1000.0;
 // costs the target's distance to the line of its last leg, plus 500 if it was
 // reflected twice or more; a miss costs 1000.
 //
-// stopRequested is read afresh before every ray; when it is set the call
-// returns false at once, leaving the records traced so far and a score of 0.
+// stopRequested is read afresh before every step of the beam (all rays take
+// their steps together); when it is seen set the call returns false at once,
+// with no records and a score of 0. BeamTracer does the work; keep one of
+// those to score many reflectors.
 bool EvaluateBeam(std::span<const Point2> vertices, Point2 source, Point2 aim, Point2 target,
                   const std::atomic<bool>& stopRequested, std::vector<RayRecord>& rayRecords,
                   double& score);

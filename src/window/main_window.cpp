@@ -248,7 +248,7 @@ bool MainWindow::SaveScene(const QString& path) {
     const SceneSnapshot* snapshot = nullptr;
     scene_.currentOptimizer->LockState(nullptr, &snapshot, &record);
     // The run shown, which a drawing in progress has not replaced.
-    description = SceneOfSnapshot(*snapshot, scene_.runSeed_);
+    description = SceneOfSnapshot(*snapshot, record->startState.value_or(scene_.runSeed_));
     if (record->bestEver) best = record->bestEver->vertices;
     scene_.currentOptimizer->UnlockState();
   }
@@ -275,8 +275,8 @@ bool MainWindow::SaveCheckpoint(const QString& path) {
   const SceneSnapshot* snapshot = nullptr;
   const RunRecord* record = nullptr;
   scene_.currentOptimizer->LockState(&population, &snapshot, &record);
-  checkpoint.scene = SceneOfSnapshot(*snapshot, scene_.runSeed_);
-  checkpoint.seed = scene_.runSeed_;
+  checkpoint.seed = record->startState.value_or(scene_.runSeed_);
+  checkpoint.scene = SceneOfSnapshot(*snapshot, checkpoint.seed);
   checkpoint.generations = record->completedGenerations;
   checkpoint.generationLimit = scene_.generationLimit();
   checkpoint.randomState = RandomState();

@@ -1,0 +1,54 @@
+# The headless runner's JSON for every stored population under expected/,
+# byte for byte: expected/NAME.GENERATIONS.json is what the runner wrote for
+# scenes/NAME.json (the built-in scene for "default") after that many
+# generations. Run-against-run checks cannot see a fused multiply-add or a
+# reordered sum; these files can. Regenerate them only when a result is
+# meant to change.
+#   cmake -DREFLECTOR=... -DWORK_DIR=... [-DONLY=REGEX] -P stored_populations.cmake
+# ONLY, when given, keeps the files whose names match it (sanitizer builds
+# run ten times slower and check the arithmetic no differently).
+set(here ${CMAKE_CURRENT_LIST_DIR})
+file(GLOB expected_files ${here}/expected/*.json)
+if(DEFINED ONLY AND NOT ONLY STREQUAL "")
+  list(FILTER expected_files INCLUDE REGEX "${ONLY}")
+endif()
+if(NOT expected_files)
+  message(FATAL_ERROR "no stored populations under ${here}/expected")
+endif()
+file(MAKE_DIRECTORY ${WORK_DIR}/stored_populations)
+
+set(failures "")
+foreach(expected ${expected_files})
+  get_filename_component(file_name ${expected} NAME)
+  string(REGEX MATCH "^(.+)\\.([0-9]+)\\.json$" matched ${file_name})
+  if(NOT matched)
+    message(FATAL_ERROR "unexpected file name ${file_name}")
+  endif()
+  set(name ${CMAKE_MATCH_1})
+  set(generations ${CMAKE_MATCH_2})
+  set(scene_arguments "")
+  if(NOT name STREQUAL "default")
+    set(scene_arguments --scene ${here}/scenes/${name}.json)
+  endif()
+  set(actual ${WORK_DIR}/stored_populations/${file_name})
+  execute_process(
+    COMMAND ${REFLECTOR} --headless --generations ${generations} ${scene_arguments} --json ${actual}
+    RESULT_VARIABLE status ERROR_VARIABLE messages)
+  if(NOT status EQUAL 0)
+    list(APPEND failures "${file_name}: the run failed (${status}): ${messages}")
+    continue()
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${expected} ${actual}
+                  RESULT_VARIABLE different)
+  if(different)
+    list(APPEND failures "${file_name}: differs from the stored population (see ${actual})")
+  endif()
+endforeach()
+
+list(LENGTH expected_files total)
+if(failures)
+  list(LENGTH failures failed)
+  list(JOIN failures "\n  " report)
+  message(FATAL_ERROR "${failed} of ${total} populations differ:\n  ${report}")
+endif()
+message(STATUS "${total} populations match")

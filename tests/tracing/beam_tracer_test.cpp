@@ -1,0 +1,200 @@
+#include "tracing/beam_tracer.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "golden/golden_scenes.h"
+#include "tracing/beam.h"
+#include "tracing/reference_beam.h"
+
+namespace reflector {
+namespace {
+
+bool SameBits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// A record array that lives across checks, as a candidate's does.
+std::vector<RayRecord>& scratch() {
+  static std::vector<RayRecord> records;
+  return records;
+}
+
+// Every record, cost and path point of the fast tracer against the reference.
+::testing::AssertionResult SameAsReference(BeamTracer& tracer, const SceneSnapshot& scene,
+                                           const std::vector<Point2>& vertices) {
+  const ReferenceBeam expected =
+      EvaluateBeamReference(vertices, scene.source, scene.aim, scene.target);
+  std::vector<RayRecord>& records = scratch();
+  double score = -1;
+  const std::atomic<bool> noStop{false};
+  if (!tracer.Evaluate(vertices, scene.source, scene.aim, scene.target, noStop, records, score)) {
+    return ::testing::AssertionFailure() << "stopped without a stop request";
+  }
+  if (records.size() != expected.rayRecords.size()) {
+    return ::testing::AssertionFailure() << records.size() << " records";
+  }
+  for (std::size_t r = 0; r < records.size(); ++r) {
+    const RayRecord& a = records[r];
+    const RayRecord& b = expected.rayRecords[r];
+    if (a.hitFlag != b.hitFlag || !SameBits(a.cost, b.cost) || a.path.size() != b.path.size()) {
+      return ::testing::AssertionFailure()
+             << "ray " << r << ": flag " << int(a.hitFlag) << "/" << int(b.hitFlag) << ", cost "
+             << a.cost << "/" << b.cost << ", points " << a.path.size() << "/" << b.path.size();
+    }
+    for (std::size_t p = 0; p < a.path.size(); ++p) {
+      if (!SameBits(a.path[p].x, b.path[p].x) || !SameBits(a.path[p].y, b.path[p].y)) {
+        return ::testing::AssertionFailure() << "ray " << r << " point " << p << ": ("
+                                             << a.path[p].x << ", " << a.path[p].y << ") vs ("
+                                             << b.path[p].x << ", " << b.path[p].y << ")";
+      }
+    }
+  }
+  if (!SameBits(score, expected.score)) {
+    return ::testing::AssertionFailure() << "score " << score << " vs " << expected.score;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// The optimiser's kind of jitter, drawn from the test's own generator.
+std::vector<Point2> Jittered(const std::vector<Point2>& vertices, std::mt19937& gen, double size) {
+  std::vector<Point2> out = vertices;
+  for (Point2& v : out) {
+    v.x += (static_cast<double>(gen() % 32768) / 32767.0 - 0.5) * size;
+    v.y += (static_cast<double>(gen() % 32768) / 32767.0 - 0.5) * size;
+  }
+  return out;
+}
+
+// Scenes of the awkward kinds: horizontal, slanted and vertical beams,
+// vertical, zero-length and doubled-back segments, 0 to 12 vertices,
+// coordinates at the ends of the 16-bit range.
+SceneSnapshot GeneratedScene(std::mt19937& gen, int index) {
+  const auto in = [&](int low, int high) {
+    return static_cast<double>(low + static_cast<int>(gen() % static_cast<unsigned>(high - low + 1)));
+  };
+  const bool big = index % 7 == 5;
+  const double cx = big ? (gen() % 2 ? 32000 : -32000) : 400;
+  const double cy = big ? (gen() % 2 ? 32000 : -32000) : 200;
+  SceneSnapshot s;
+  s.source = {cx - in(50, 300), cy + in(-100, 100)};
+  switch (index % 3) {
+    case 0: s.aim = {s.source.x + in(100, 400), s.source.y}; break;   // horizontal
+    case 1: s.aim = {s.source.x, s.source.y + in(-400, 400)}; break;  // vertical
+    default: s.aim = {s.source.x + in(-400, 400), s.source.y + in(-400, 400)}; break;
+  }
+  s.target = {cx + in(-150, 150), cy + in(-150, 150)};
+  const int count = index % 13;
+  const double span = big ? 800 : 300;
+  for (int i = 0; i < count; ++i) {
+    const int kind = static_cast<int>(gen() % 6);
+    if (i > 0 && kind == 0) {  // vertical segment
+      s.vertices.push_back({s.vertices.back().x, s.vertices.back().y + in(-200, 200)});
+    } else if (i > 0 && kind == 1) {  // zero length
+      s.vertices.push_back(s.vertices.back());
+    } else if (i > 1 && kind == 2) {  // back along the last segment
+      const Point2 a = s.vertices[s.vertices.size() - 2];
+      const Point2 b = s.vertices.back();
+      s.vertices.push_back({b.x + (a.x - b.x) / 2, b.y + (a.y - b.y) / 2});
+    } else if (big && kind == 3) {
+      s.vertices.push_back({gen() % 2 ? 32767.0 : -32768.0, cy + in(-800, 800)});
+    } else {
+      s.vertices.push_back({cx + in(-200, 200) + span / 4, cy + in(-200, 200)});
+    }
+  }
+  return s;
+}
+
+TEST(BeamTracer, MatchesTheReferenceOnTheStoredScenes) {
+  const std::vector<GoldenScene> scenes = LoadGoldenScenes(REFLECTOR_GOLDEN_SCENES);
+  ASSERT_GE(scenes.size(), 44u);
+  BeamTracer tracer;  // one for all, as the worker keeps one: memo entries carry over
+  std::mt19937 gen(1);
+  for (const GoldenScene& scene : scenes) {
+    ASSERT_TRUE(SameAsReference(tracer, scene.snapshot, scene.snapshot.vertices)) << scene.name;
+    for (int i = 0; i < 6; ++i) {
+      ASSERT_TRUE(SameAsReference(tracer, scene.snapshot,
+                                  Jittered(scene.snapshot.vertices, gen, i < 3 ? 0.8 : 40)))
+          << scene.name << " jittered " << i;
+    }
+  }
+}
+
+TEST(BeamTracer, MatchesTheReferenceOnGeneratedScenes) {
+  BeamTracer tracer;
+  std::mt19937 gen(2);
+  for (int index = 0; index < 400; ++index) {
+    const SceneSnapshot scene = GeneratedScene(gen, index);
+    ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices)) << "scene " << index;
+    ASSERT_TRUE(SameAsReference(tracer, scene, Jittered(scene.vertices, gen, 0.8)))
+        << "scene " << index << " jittered";
+  }
+}
+
+// A beam that meets two collinear copies of a segment at the same points: the
+// later segment must win every tie, and a ray that ends exactly on a vertex
+// shared by two segments must go the way FindNearestHit sends it.
+TEST(BeamTracer, EqualDistancesGoToTheLaterSegment) {
+  BeamTracer tracer;
+  SceneSnapshot scene{{{400, 0}, {400, 400}, {400, 100}, {400, 500}}, {150, 200}, {500, 200},
+                      {250, 200}};
+  ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices));
+  scene.vertices = {{350, 0}, {450, 400}, {400, 200}, {350, 0}};
+  ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices));
+  scene.vertices = {{400, 100}, {420, 200}, {400, 300}, {380, 200}, {400, 100}};
+  ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices));
+}
+
+TEST(BeamTracer, StopRequestReturnsNoRecordsAndNoScore) {
+  BeamTracer tracer;
+  std::vector<RayRecord> records(3);
+  double score = 42;
+  const std::atomic<bool> stop{true};
+  EXPECT_FALSE(tracer.Evaluate(std::vector<Point2>{{400, 0}, {400, 400}}, {100, 200}, {300, 200},
+                               {250, 200}, stop, records, score));
+  EXPECT_TRUE(records.empty());
+  EXPECT_EQ(score, 0.0);
+}
+
+double CountingAtan(double x);
+int atanCalls = 0;
+double CountingAtan(double x) {
+  ++atanCalls;
+  return std::atan(x);
+}
+
+TEST(ExactMemo, GivesTheFunctionsOwnBitsForEveryArgument) {
+  ExactMemo<CountingAtan, 4> memo;  // 16 entries: collisions are certain
+  atanCalls = 0;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> arguments{0.0, -0.0, 1.0, -1.0, inf, -inf, nan, 1e-300, 5e-324,
+                                std::nextafter(1.0, 2.0)};
+  std::mt19937_64 gen(3);
+  for (int i = 0; i < 200; ++i) arguments.push_back(std::bit_cast<double>(gen()));
+  for (int round = 0; round < 3; ++round) {
+    for (double x : arguments) {
+      const double expected = std::atan(x);
+      const double got = memo(x);
+      ASSERT_TRUE(SameBits(got, expected) || (std::isnan(got) && std::isnan(expected)))
+          << std::hexfloat << x;
+    }
+  }
+  // -0 is its own key: atan(-0) is -0, not the +0 every entry starts with.
+  EXPECT_TRUE(std::signbit(memo(-0.0)));
+  // A repeated argument is answered from the table.
+  memo(0.75);
+  const int before = atanCalls;
+  memo(0.75);
+  EXPECT_EQ(atanCalls, before);
+}
+
+}  // namespace
+}  // namespace reflector
