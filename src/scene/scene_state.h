@@ -77,9 +77,9 @@ class SceneState {
   // RemoveLastVertex.
   void OnKeyEvent(bool isDown, int virtualKey);
 
-  // Stops and joins the current optimiser, then starts another: a fresh run of
-  // the current scene (from generator state seed when given, else from where
-  // the generator stands), or the paused run given, continued with its bits.
+  // Retires the current optimiser without waiting for it, then starts
+  // another: a fresh run of the current scene (from generator state seed when
+  // given, else from where the old run leaves the generator), or the paused run given, continued with its bits.
   // A fresh run ends any pause and rewind. When no optimiser can be made (no
   // memory, no thread), the holder stays empty, lastError says why, and the
   // next frame tries again. The one place that replaces the optimiser.
