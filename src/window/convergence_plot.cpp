@@ -282,7 +282,11 @@ void PaintConvergencePlot(QPainter& painter, const QRect& bounds, const PlotData
 
   // Grid lines and tick labels.
   const QPen gridPen(QColor(225, 225, 225), 1);
-  const std::vector<double> xTicks = NiceTicks(xAxis.low, xAxis.high, 8, 1.0);
+  // As many generation labels as fit side by side with room between them.
+  const int widestLabel =
+      metrics.horizontalAdvance(QString::number(static_cast<qlonglong>(xAxis.high))) + 2 * kPadding;
+  const int xTickTarget = std::clamp(area.width() / std::max(1, 2 * widestLabel), 2, 8);
+  const std::vector<double> xTicks = NiceTicks(xAxis.low, xAxis.high, xTickTarget, 1.0);
   const double xStep = xTicks.size() >= 2 ? xTicks[1] - xTicks[0] : 1.0;
   for (double tick : xTicks) {
     const int x = static_cast<int>(std::lround(toPixel(tick, yAxis.low).x()));
