@@ -137,7 +137,7 @@ struct Parser {
         ->type_name("FILE.json");
 
     batch = app.add_subcommand("batch", "run many scenes and seeds, each as its own run");
-    batch->description(kBatchDescription);
+    batch->footer(kBatchDescription);
     batch->set_help_flag("-h,--help", "show this help and exit");
     batch->add_option("--jobs", jobs, "runs at a time (default: one per core)")->type_name("N");
     batch->add_option("--seeds", seeds, "the seeds of each scene (default 1)")->type_name("A-B");

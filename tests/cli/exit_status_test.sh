@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The exit statuses --help promises: 0 success, 1 an output that cannot be
+# written (standard output included), 2 a usage or scene error; each failure
+# is one line naming what failed and why.
+# Usage: exit_status_test.sh REFLECTOR
+set -uo pipefail
+reflector=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+expect() {  # STATUS PATTERN COMMAND... (stdout to /dev/full where the command says so)
+  local want=$1 pattern=$2
+  shift 2
+  "$@" 2> "$work/err"
+  local got=$?
+  [ "$got" -eq "$want" ] || fail "$*: status $got, expected $want: $(cat "$work/err")"
+  grep -qE "$pattern" "$work/err" || fail "$*: unexpected message: $(cat "$work/err")"
+}
+to_full() { "$@" > /dev/full; }
+
+"$reflector" --help > /dev/null 2> "$work/err" || fail "--help: status $?"
+[ -s "$work/err" ] && fail "--help wrote to stderr: $(cat "$work/err")"
+expect 1 '^reflector: standard output: cannot write: No space left on device$' to_full "$reflector" --help
+expect 1 '^reflector: standard output: cannot write: No space left on device$' to_full "$reflector" --version
+expect 1 'standard output: cannot write: No space left on device' \
+  to_full "$reflector" --headless --generations 1 --json -
+expect 1 '^reflector: /dev/full: cannot write: No space left on device$' \
+  "$reflector" --headless --generations 1 --json /dev/full
+expect 1 '^reflector: /nonexistent/dir/x.json: cannot write: No such file or directory$' \
+  "$reflector" --headless --generations 1 --json /nonexistent/dir/x.json
+expect 1 '^reflector: /proc/version: cannot write: ' \
+  "$reflector" --headless --generations 1 --json /proc/version
+expect 2 "^reflector: unknown option|not expected" "$reflector" --frobnicate
+expect 2 '^reflector: option --scene is given more than once' \
+  "$reflector" --headless --scene a.json --scene b.json
+printf '{"reflector": [[1, 2]], "\\u001b]0;x\\u0007": 1}' > "$work/escape.json"
+expect 2 '\\x1b\]0;x\\x07' "$reflector" --headless --scene "$work/escape.json"
+grep -q $'\033' "$work/err" && fail "an escape byte reached the terminal"
+printf '\357\273\277{"reflector": [[400, 0], [400, 400]]}' > "$work/bom.json"
+expect 0 'generations in' "$reflector" --headless --generations 1 --scene "$work/bom.json"
+echo "exit statuses and messages as documented"
