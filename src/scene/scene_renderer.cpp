@@ -94,8 +94,13 @@ void RenderFrame(Canvas& canvas, const FrameScene& frame, const Population* popu
 }
 
 void RenderFrame(Canvas& canvas, const SceneState& scene) {
-  const FrameScene frame{scene.aim,    scene.source, scene.reflector,
-                         scene.drawing, scene.anchor, scene.running};
+  const FrameScene frame{scene.ShownPointer(), scene.source,  scene.reflector,
+                         scene.drawing,        scene.anchor, scene.running};
+  if (scene.rewinding() && scene.running) {
+    // A past generation's best, retraced: the scene's own copy, no lock.
+    RenderFrame(canvas, frame, &scene.rewindPopulation(), &scene.rewindSnapshot());
+    return;
+  }
   if (!scene.running || !scene.currentOptimizer) {
     RenderFrame(canvas, frame, nullptr, nullptr);
     return;

@@ -27,8 +27,9 @@ struct FrameScene {
 void RenderFrame(Canvas& canvas, const FrameScene& frame, const Population* population,
                  const SceneSnapshot* snapshot);
 
-// The window's frame of the scene. The optimiser's lock is held only while its
-// population is drawn. Call scene.PrepareFrame() first.
+// The window's frame of the scene: the live run, or the generation a rewind
+// shows. The optimiser's lock is held only while its population is drawn.
+// Call scene.PrepareFrame() first.
 void RenderFrame(Canvas& canvas, const SceneState& scene);
 
 // The frame the window would show for a scene's final population, as the

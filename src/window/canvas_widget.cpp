@@ -22,21 +22,7 @@ void PaintSceneFrame(QPainter& painter, const QRect& area, const SceneState& sce
   // After the canvas, which turns antialiasing off.
   if (view.smooth) painter.setRenderHint(QPainter::Antialiasing, true);
 
-  const FrameScene frame{scene.ShownPointer(), scene.source,  scene.reflector,
-                         scene.drawing,        scene.anchor, scene.running};
-  if (scene.rewinding() && scene.running) {
-    RenderFrame(canvas, frame, &scene.rewindPopulation(), &scene.rewindSnapshot());
-  } else if (!scene.running || !scene.currentOptimizer) {
-    RenderFrame(canvas, frame, nullptr, nullptr);
-  } else {
-    // Between two generations; nothing read here is kept after the unlock.
-    ReflectorOptimizer& optimizer = *scene.currentOptimizer;
-    const Population* population = nullptr;
-    const SceneSnapshot* snapshot = nullptr;
-    optimizer.LockState(&population, &snapshot);
-    RenderFrame(canvas, frame, population, snapshot);
-    optimizer.UnlockState();
-  }
+  RenderFrame(canvas, scene);
   painter.restore();
 }
 
