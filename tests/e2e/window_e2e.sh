@@ -224,14 +224,14 @@ same() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" = "0" ]; }
 # the picture must hold still across three shots before it counts as paused.
 settled() {
   window_shot "$work/paused1.png"
-  sleep 0.4
+  sleep 0.6
   window_shot "$work/paused2.png"
   same "$work/paused1.png" "$work/paused2.png" || return 1
-  sleep 0.4
+  sleep 0.6
   window_shot "$work/paused2.png"
   same "$work/paused1.png" "$work/paused2.png"
 }
-eventually 10 "P did not stop the window changing" settled
+eventually 20 "P did not stop the window changing" settled
 sleep 1
 window_shot "$work/paused2.png"
 same "$work/paused1.png" "$work/paused2.png" || fail "a paused window still changes a second later"
