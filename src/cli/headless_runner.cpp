@@ -219,18 +219,11 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   if (showProgress) std::fprintf(messages, "\r\033[K");
 
+  OptimizerState state = CopyState(*optimizer);
   RunOutcome outcome;
-  SceneSnapshot snapshot;
-  {
-    const Population* population = nullptr;
-    const SceneSnapshot* frozen = nullptr;
-    const RunRecord* record = nullptr;
-    optimizer->LockState(&population, &frozen, &record);
-    outcome.population = *population;
-    outcome.record = *record;
-    snapshot = *frozen;
-    optimizer->UnlockState();
-  }
+  outcome.population = std::move(state.population);
+  outcome.record = std::move(state.record);
+  const SceneSnapshot snapshot = std::move(state.snapshot);
   // Joined: the generator state is the run's own.
   optimizer.Reset();
   outcome.randomState = RandomState();

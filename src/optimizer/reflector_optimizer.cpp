@@ -127,4 +127,14 @@ bool ReflectorOptimizer::EvaluateCandidate(int candidateIndex) {
 
 void ReflectorOptimizer::ReplaceWorstWithBest() { reflector::ReplaceWorstWithBest(population); }
 
+OptimizerState CopyState(ReflectorOptimizer& optimizer) {
+  const Population* population = nullptr;
+  const SceneSnapshot* snapshot = nullptr;
+  const RunRecord* record = nullptr;
+  optimizer.LockState(&population, &snapshot, &record);
+  OptimizerState copy{*population, *snapshot, *record};
+  optimizer.UnlockState();
+  return copy;
+}
+
 }  // namespace reflector

@@ -112,4 +112,13 @@ class ReflectorOptimizer : public virtual RefCounted {
   std::atomic<bool> stopAtBoundary{false};
 };
 
+// A copy of everything a reader may see, taken under the optimiser's lock:
+// where a finished or paused run is saved or continued from.
+struct OptimizerState {
+  Population population;
+  SceneSnapshot snapshot;
+  RunRecord record;
+};
+OptimizerState CopyState(ReflectorOptimizer& optimizer);
+
 }  // namespace reflector

@@ -202,15 +202,11 @@ void SceneState::Resume() {
     return;
   }
   WaitUntilPaused();
+  OptimizerState state = CopyState(*currentOptimizer);
   Resumption from;
-  const Population* population = nullptr;
-  const SceneSnapshot* snapshot = nullptr;
-  const RunRecord* record = nullptr;
-  currentOptimizer->LockState(&population, &snapshot, &record);
-  from.snapshot = *snapshot;
-  from.start.population = *population;
-  from.start.record = *record;
-  currentOptimizer->UnlockState();
+  from.snapshot = std::move(state.snapshot);
+  from.start.population = std::move(state.population);
+  from.start.record = std::move(state.record);
   paused_ = false;
   // The rewound generation stays in the resumed record: keep showing it.
   RestartOptimizer(std::nullopt, std::move(from));

@@ -8,19 +8,13 @@
 #include <thread>
 
 #include "geometry/random.h"
+#include "optimizer/default_test_scene.h"
 #include "threading/ref_ptr.h"
 
 namespace reflector {
 namespace {
 
-SceneSnapshot DefaultScene() {
-  SceneSnapshot s;
-  s.vertices = {{494, 52}, {494, 105}, {493, 148}, {494, 189}, {493, 244}, {489, 304}};
-  s.source = {150, 200};
-  s.aim = {500, 200};
-  s.target = {250, 200};
-  return s;
-}
+SceneSnapshot DefaultScene() { return DefaultTestScene(); }
 
 void WaitUntilDone(const ReflectorOptimizer& optimizer) {
   while (!optimizer.Done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
