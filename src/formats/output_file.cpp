@@ -1,12 +1,14 @@
 #include "formats/output_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace reflector {
 
@@ -71,24 +73,85 @@ bool WriteAll(int fd, std::string_view text, int& error) {
   return true;
 }
 
-// Creates a temporary file beside path, exclusively: mkstemp's O_EXCL never
-// follows a link planted at the name, and the name cannot be guessed.
-int CreateTemporary(const std::string& path, std::string& temporary, std::string& error) {
-  temporary = TemporaryTemplate(path);
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    // A missing folder says enough by itself; an existing one that takes no
-    // new file is named, since the target itself may well be writable.
-    // (/proc answers "No such file or directory" for a file that is there.)
-    const int failure = errno;
-    const std::string directory = DirectoryOf(path);
-    struct stat info;
-    const bool folderExists = stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    error = CannotWrite(path, failure,
-                        folderExists ? "cannot create a file in " + directory : std::string());
-    temporary.clear();
+// The file a replacement is written to before it takes the target's place.
+// Unnamed (O_TMPFILE) where the folder's filesystem allows, so that no exit,
+// not even SIGKILL, can leave a partial file behind; it gets a name only
+// once complete, for the rename. Elsewhere a mkstemp file, whose O_EXCL
+// never follows a link planted at the name, and whose name cannot be guessed.
+struct Temporary {
+  int fd = -1;
+  std::string name;  // empty while unnamed
+};
+
+std::string CannotCreate(const std::string& path, int failure) {
+  // A missing folder says enough by itself; an existing one that takes no
+  // new file is named, since the target itself may well be writable.
+  // (/proc answers "No such file or directory" for a file that is there.)
+  const std::string directory = DirectoryOf(path);
+  struct stat info;
+  const bool folderExists = stat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return CannotWrite(path, failure,
+                     folderExists ? "cannot create a file in " + directory : std::string());
+}
+
+// The filesystem (or the kernel) has no unnamed files.
+bool NoUnnamedFiles(int failure) {
+  return failure == EOPNOTSUPP || failure == EISDIR || failure == EINVAL;
+}
+
+bool CreateNamedTemporary(const std::string& path, Temporary& temporary, std::string& error) {
+  temporary.name = TemporaryTemplate(path);
+  temporary.fd = mkstemp(temporary.name.data());
+  if (temporary.fd < 0) {
+    error = CannotCreate(path, errno);
+    temporary.name.clear();
+    return false;
   }
-  return fd;
+  return true;
+}
+
+bool CreateTemporary(const std::string& path, Temporary& temporary, std::string& error) {
+  temporary = {};
+  temporary.fd = open(DirectoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (temporary.fd >= 0) return true;
+  const int failure = errno;
+  if (NoUnnamedFiles(failure)) return CreateNamedTemporary(path, temporary, error);
+  error = CannotCreate(path, failure);
+  return false;
+}
+
+// Closes the temporary and removes it if it has a name.
+void Discard(Temporary& temporary) {
+  if (temporary.fd >= 0) close(temporary.fd);
+  if (!temporary.name.empty()) unlink(temporary.name.c_str());
+  temporary = {};
+}
+
+// Gives an unnamed temporary a fresh name beside path, exclusively (linkat
+// never follows a link at its new name). ENOENT when /proc is not there.
+int NameTemporary(const std::string& path, Temporary& temporary) {
+  const std::string self = "/proc/self/fd/" + std::to_string(temporary.fd);
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = TemporaryTemplate(path);
+    unsigned char random[6];
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+      const auto clock = static_cast<unsigned long long>(std::time(nullptr)) ^
+                         (static_cast<unsigned long long>(getpid()) << 16) ^
+                         static_cast<unsigned long long>(attempt) * 0x9E3779B97F4A7C15ull;
+      for (std::size_t i = 0; i < sizeof random; ++i) random[i] = (clock >> (8 * i)) & 0xFF;
+    }
+    for (std::size_t i = 0; i < sizeof random; ++i) {
+      name[name.size() - sizeof random + i] = kLetters[random[i] % (sizeof kLetters - 1)];
+    }
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temporary.name = std::move(name);
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
 }
 
 // What to do with an existing target: replace it (a regular file, a link or
@@ -179,12 +242,11 @@ bool CheckOutputWritable(const std::string& path, std::string& error) {
     return true;
   }
   // The only sure test that the folder takes a new file is making one.
-  std::string temporary;
-  const int fd = CreateTemporary(path, temporary, error);
-  if (fd < 0) return false;
-  close(fd);
-  if (unlink(temporary.c_str()) != 0) {
-    error = CannotWrite(path, errno, "cannot remove " + temporary);
+  Temporary temporary;
+  if (!CreateTemporary(path, temporary, error)) return false;
+  close(temporary.fd);
+  if (!temporary.name.empty() && unlink(temporary.name.c_str()) != 0) {
+    error = CannotWrite(path, errno, "cannot remove " + temporary.name);
     return false;
   }
   return true;
@@ -201,24 +263,42 @@ bool WriteOutputFile(const std::string& path, std::string_view text, std::string
     if (!regular) return false;
   }
 
-  std::string temporary;
-  const int fd = CreateTemporary(path, temporary, error);
-  if (fd < 0) return false;
+  Temporary temporary;
+  if (!CreateTemporary(path, temporary, error)) return false;
   int failure = 0;
   std::string context;
-  if (fchmod(fd, mode) != 0) {
+  if (fchmod(temporary.fd, mode) != 0) {
     failure = errno;
-    context = "cannot set the permissions of " + temporary;
+    context = "cannot set the permissions of the new file";
   } else {
-    WriteAll(fd, text, failure);
+    WriteAll(temporary.fd, text, failure);
   }
-  if (close(fd) != 0 && failure == 0) failure = errno;
-  if (failure == 0 && rename(temporary.c_str(), path.c_str()) != 0) {
+  if (failure == 0 && temporary.name.empty()) {
+    failure = NameTemporary(path, temporary);
+    if (failure == ENOENT) {
+      // No /proc to name the file by: write it again, to a named temporary.
+      Discard(temporary);
+      failure = 0;
+      if (!CreateNamedTemporary(path, temporary, error)) return false;
+      if (fchmod(temporary.fd, mode) != 0) {
+        failure = errno;
+        context = "cannot set the permissions of " + temporary.name;
+      } else {
+        WriteAll(temporary.fd, text, failure);
+      }
+    } else if (failure != 0) {
+      context = "cannot name the new file beside it";
+    }
+  }
+  const int closed = close(temporary.fd);
+  temporary.fd = -1;
+  if (closed != 0 && failure == 0) failure = errno;
+  if (failure == 0 && rename(temporary.name.c_str(), path.c_str()) != 0) {
     failure = errno;
-    context = "cannot rename " + temporary + " to it";
+    context = "cannot rename " + temporary.name + " to it";
   }
   if (failure != 0) {
-    unlink(temporary.c_str());
+    Discard(temporary);
     error = CannotWrite(path, failure, context);
     return false;
   }

@@ -9,8 +9,10 @@ namespace reflector {
 // their user.
 //
 // A regular file (or a new one) is replaced atomically: the text goes to a
-// temporary file created exclusively, without following links, in the same
-// folder, and is renamed over the target only once it is complete. A replaced
+// temporary file in the same folder, unnamed while it is written where the
+// filesystem allows (else created exclusively, without following links), and
+// is renamed over the target only once it is complete, so that not even a
+// SIGKILL mid-write leaves a partial file behind. A replaced
 // file keeps its permission bits (never widened). Anything else that already
 // exists and is not a directory (a pipe, a terminal, /dev/null) is written in
 // place. "-" is standard output. Every error reads "PATH: cannot write: CAUSE",

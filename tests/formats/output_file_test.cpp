@@ -3,18 +3,23 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace reflector {
 namespace {
@@ -61,9 +66,6 @@ class OutputFileTest : public ::testing::Test {
 
   std::string dir_;
 };
-
-// Root is not held back by permission bits; such tests would prove nothing.
-bool PermissionsAreEnforced() { return geteuid() != 0; }
 
 TEST_F(OutputFileTest, ReplacesAFileKeepingItsPermissionsAndLeavesNoTemporary) {
   const std::string path = dir_ + "/out.json";
@@ -159,22 +161,117 @@ TEST_F(OutputFileTest, RefusesUpFrontWhatCouldNeverBeWritten) {
   EXPECT_EQ(Entries().size(), 0u);
 }
 
+// Runs observe as a user that permission bits hold back: in this process
+// when it is one, else (root is not held back) in a child that has become
+// nobody and owns the test's folder. Returns what observe returned.
+std::string ObserveUnprivileged(const std::string& folder, const std::function<std::string()>& observe) {
+  if (geteuid() != 0) return observe();
+  constexpr uid_t kNobody = 65534;
+  if (chown(folder.c_str(), kNobody, kNobody) != 0) return "cannot hand the folder over";
+  int channel[2];
+  if (pipe(channel) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    std::string seen = "cannot become nobody";
+    if (setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0) seen = observe();
+    const ssize_t ignored = write(channel[1], seen.data(), seen.size());
+    (void)ignored;
+    _exit(0);
+  }
+  close(channel[1]);
+  std::string seen;
+  char buffer[512];
+  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;) seen.append(buffer, n);
+  close(channel[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return seen;
+}
+
 TEST_F(OutputFileTest, RefusesAReadOnlyFolderEvenForAWritableFile) {
-  if (!PermissionsAreEnforced()) GTEST_SKIP() << "running as root: permissions are not enforced";
+  const std::string path = dir_ + "/out.json";
+  const std::string fresh = dir_ + "/new.json";
+  const std::string seen = ObserveUnprivileged(dir_, [&] {
+    std::string log, error;
+    const auto note = [&](const char* what, bool ok) {
+      log += std::string(what) + ": " + (ok ? "ok" : error) + "\n";
+    };
+    Write(path, "old");
+    chmod(dir_.c_str(), 0555);
+    note("check writable file", CheckOutputWritable(path, error));
+    note("check new file", CheckOutputWritable(fresh, error));
+    note("write writable file", WriteOutputFile(path, "new", error));
+    chmod(dir_.c_str(), 0700);
+    chmod(path.c_str(), 0444);
+    note("check read-only file", CheckOutputWritable(path, error));
+    note("write read-only file", WriteOutputFile(path, "new", error));
+    log += "content: " + Read(path) + "\n";
+    return log;
+  });
+  const std::string inFolder = " (cannot create a file in " + dir_ + ")";
+  EXPECT_EQ(seen, "check writable file: " + path + ": cannot write: Permission denied" + inFolder +
+                      "\ncheck new file: " + fresh + ": cannot write: Permission denied" +
+                      inFolder + "\nwrite writable file: " + path +
+                      ": cannot write: Permission denied" + inFolder +
+                      "\ncheck read-only file: " + path +
+                      ": cannot write: Permission denied\nwrite read-only file: " + path +
+                      ": cannot write: Permission denied\ncontent: old\n");
+  EXPECT_EQ(Entries(), std::set<std::string>{"out.json"});
+}
+
+// What the child's open files point at, by readlink of /proc/PID/fd/*.
+std::vector<std::string> OpenFilesOf(pid_t pid) {
+  std::vector<std::string> targets;
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  if (DIR* d = opendir(fds.c_str())) {
+    while (dirent* e = readdir(d)) {
+      char target[4096];
+      const ssize_t n = readlink((fds + "/" + e->d_name).c_str(), target, sizeof target);
+      if (n > 0) targets.emplace_back(target, static_cast<std::size_t>(n));
+    }
+    closedir(d);
+  }
+  return targets;
+}
+
+TEST_F(OutputFileTest, AKillInTheMiddleOfAWriteLeavesNoTemporary) {
+  const int probe = open(dir_.c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe < 0) GTEST_SKIP() << "this filesystem has no unnamed files: " << std::strerror(errno);
+  close(probe);
   const std::string path = dir_ + "/out.json";
   Write(path, "old");
-  ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
-  std::string error;
-  EXPECT_FALSE(CheckOutputWritable(path, error));
-  EXPECT_EQ(error, path + ": cannot write: Permission denied (cannot create a file in " + dir_ + ")");
-  EXPECT_FALSE(CheckOutputWritable(dir_ + "/new.json", error));
-  ASSERT_EQ(chmod(dir_.c_str(), 0700), 0);
-
-  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-  EXPECT_FALSE(CheckOutputWritable(path, error));
-  EXPECT_EQ(error, path + ": cannot write: Permission denied");
-  EXPECT_FALSE(WriteOutputFile(path, "new", error));
-  EXPECT_EQ(Read(path), "old");
+  // Up to a few tries, in case a write outruns the watch; one caught mid-way is enough.
+  bool caught = false;
+  for (int attempt = 0; attempt < 5 && !caught; ++attempt) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::string error;
+      const std::string text(std::size_t{256} << 20, 'x');
+      _exit(WriteOutputFile(path, text, error) ? 0 : 1);
+    }
+    // Killed as soon as it has the file open in the folder.
+    std::string open;
+    for (int poll = 0; poll < 200000 && open.empty(); ++poll) {
+      for (const std::string& target : OpenFilesOf(child)) {
+        if (target.rfind(dir_ + "/", 0) == 0) open = target;
+      }
+      int status;
+      if (waitpid(child, &status, WNOHANG) == child) break;
+    }
+    if (!open.empty()) {
+      kill(child, SIGKILL);
+      caught = true;
+      int status = 0;
+      waitpid(child, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status)) << "the write finished before the kill";
+    }
+    EXPECT_EQ(Entries(), std::set<std::string>{"out.json"});
+    EXPECT_EQ(Read(path), caught ? "old" : std::string(std::size_t{256} << 20, 'x'));
+    if (!caught) Write(path, "old");
+  }
+  EXPECT_TRUE(caught) << "no write was seen in progress";
 }
 
 TEST_F(OutputFileTest, WritesDevicesAndPipesInPlace) {
