@@ -14,6 +14,7 @@ inline constexpr int kBeamRayCount = 150;
 inline constexpr int kBeamCentralRay = 75;
 inline constexpr double kBeamSpacing = 2.0;
 inline constexpr int kBeamReflectionLimit = 5;
+static_assert(RayPath::kCapacity == kBeamReflectionLimit + 2, "a path holds every point a ray can have");
 inline constexpr double kMultipleReflectionPenalty = 500.0;
 inline constexpr double kMissCost = 1000.0;
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <emmintrin.h>
-
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -11,6 +9,7 @@
 #include "geometry/exact_memo.h"
 #include "geometry/point2.h"
 #include "tracing/beam.h"
+#include "tracing/lane_step.h"
 #include "tracing/prepared_lines.h"
 #include "tracing/ray_record.h"
 
@@ -21,11 +20,12 @@ inline double Tan(double x) { return std::tan(x); }
 
 // EvaluateBeam with the same bits, for a caller that scores reflector after
 // reflector. The segments' lines are prepared once per reflector; all rays
-// still travelling take their next step together, two to a vector, each
-// lane testing the segments in index order exactly as FindNearestHit does;
-// atan and tan are remembered by argument; the records' storage is kept from
-// one call to the next. Every double operation that reaches a result is one
-// EvaluateBeam performs, on the same operands, in the same order.
+// still travelling take their next step together, four to a vector where the
+// processor has AVX and two elsewhere, each lane testing the segments in
+// index order exactly as FindNearestHit does; atan and tan are remembered by
+// argument; the records' storage is kept from one call to the next. Every
+// double operation that reaches a result is one EvaluateBeam performs, on the
+// same operands, in the same order.
 //
 //   BeamTracer tracer;  // one per thread, reused
 //   tracer.Evaluate(candidate.vertices, source, aim, target, stop, candidate.rayRecords, score);
@@ -33,6 +33,16 @@ inline double Tan(double x) { return std::tan(x); }
 // Thread safety: none; each thread keeps its own.
 class BeamTracer {
  public:
+  // How many rays a vector holds.
+  enum class Width { kTwoLanes, kFourLanes };
+
+  // The widest this processor runs.
+  BeamTracer();
+  // A given width, for tests that check each; kFourLanes needs AVX.
+  explicit BeamTracer(Width width);
+
+  static bool FourLanesAvailable();
+
   // As EvaluateBeam, except when stopped: stopRequested is read before every
   // step of the beam, and once it is seen set the call returns false with no
   // records and a score of 0.
@@ -40,38 +50,27 @@ class BeamTracer {
                 const std::atomic<bool>& stopRequested, std::vector<RayRecord>& rayRecords,
                 double& score);
 
-  // Two doubles in one SSE2 register (every x86-64 processor has SSE2); a
-  // comparison gives a mask of the same type, all ones where true.
-  using Lanes = __m128d;
-  static constexpr int kLanes = 2;
-  static constexpr int kBatches = (kBeamRayCount + kLanes - 1) / kLanes;
-
  private:
-  // One step for the rays in active[0..activeCount): finds each one's nearest hit.
-  void Step(int activeCount);
-  // Moves ray `ray` on after its step: records the hit (or the escape) and
-  // reflects; false when its path is complete.
-  bool Advance(int ray, int slot, std::vector<Point2>& path);
+  static constexpr int kMaxLanes = 4;
+  static constexpr int kSlots = (kBeamRayCount + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
 
-  // A segment's values, each in both lanes, for the vector step.
-  struct SegmentLanes {
-    Lanes slope, intercept, av, bv, ax, index;
-  };
+  // Moves every ray on after its step: records its hit (or its escape),
+  // reflects it, and packs the rays still travelling into the first slots.
+  // Returns how many there are.
+  int Advance(int activeCount, std::vector<RayRecord>& rayRecords);
 
+  Width width;
+  int lanes;
   std::vector<SegmentLine> segments;
-  std::vector<SegmentLanes> segmentLanes;
+  std::vector<StepSegment> stepSegments;
   ExactMemo<Atan> atan;
   ExactMemo<Tan> tan;
 
-  // Each ray's state between steps, by ray index.
-  std::array<Point2, kBeamRayCount> current{};
-  std::array<Point2, kBeamRayCount> direction{};
-  std::array<int, kBeamRayCount> skip{};
-  std::array<int, kBeamRayCount> active{};  // the rays still travelling
-
-  // The step's inputs and outputs, by slot (position in active), lane-wise.
-  alignas(16) std::array<double, kBatches * kLanes> cx{}, cy{}, dx{}, dy{}, skipped{};
-  alignas(16) std::array<double, kBatches * kLanes> hitX{}, hitY{}, hitSegment{};  // -1: none
+  // The rays still travelling, by slot: which ray, its start, its direction
+  // point and the segment it must skip (-1: none); then the step's results.
+  std::array<int, kSlots> rayOfSlot{};
+  alignas(32) std::array<double, kSlots> cx{}, cy{}, dx{}, dy{}, skipped{};
+  alignas(32) std::array<double, kSlots> hitX{}, hitY{}, hitSegment{};  // -1: none
 };
 
 }  // namespace reflector

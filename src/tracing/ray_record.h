@@ -1,9 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
-#include "geometry/point2.h"
+#include "tracing/ray_path.h"
 
 namespace reflector {
 
@@ -11,7 +10,7 @@ namespace reflector {
 struct RayRecord {
   std::uint8_t hitFlag = 0;  // 1 when the path holds three points or more
   double cost = 0.0;         // the ray's share of the score; 0 and unread for a miss
-  std::vector<Point2> path;  // the traced course, first point first
+  RayPath path;              // the traced course, first point first
 };
 
 }  // namespace reflector

@@ -58,7 +58,9 @@ ReferenceBeam EvaluateBeamReference(std::span<const Point2> vertices, Point2 sou
   for (int i = 0; i < kBeamRayCount; ++i) {
     const double offset = (static_cast<double>(i) - kBeamCentralRay) * kBeamSpacing;
     RayRecord record;
-    record.path = ReferencePath(vertices, {source.x, source.y + offset}, {aim.x, aim.y + offset});
+    for (Point2 p : ReferencePath(vertices, {source.x, source.y + offset}, {aim.x, aim.y + offset})) {
+      record.path.push_back(p);
+    }
     const std::size_t n = record.path.size();
     if (n >= 3) {
       record.hitFlag = 1;

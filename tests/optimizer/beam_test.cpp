@@ -36,9 +36,9 @@ TEST(EvaluateBeam, FewerThanTwoVerticesMissEveryRay) {
       EXPECT_EQ(r.path.size(), 2u);
     }
     // Ray i starts and aims 2 (i - 75) pixels lower; x is not shifted.
-    EXPECT_EQ(s.records[0].path, (std::vector<Point2>{{150, 50}, {500, 50}}));
-    EXPECT_EQ(s.records[75].path, (std::vector<Point2>{{150, 200}, {500, 200}}));
-    EXPECT_EQ(s.records[149].path, (std::vector<Point2>{{150, 348}, {500, 348}}));
+    EXPECT_EQ(s.records[0].path, (RayPath{{150, 50}, {500, 50}}));
+    EXPECT_EQ(s.records[75].path, (RayPath{{150, 200}, {500, 200}}));
+    EXPECT_EQ(s.records[149].path, (RayPath{{150, 348}, {500, 348}}));
   }
 }
 

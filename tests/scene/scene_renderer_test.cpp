@@ -30,7 +30,8 @@ Population PopulationOf(SceneState& scene) {
   return copy;
 }
 
-std::vector<ScreenPoint> Truncated(const std::vector<Point2>& points, std::size_t from = 0) {
+template <typename Points>
+std::vector<ScreenPoint> Truncated(const Points& points, std::size_t from = 0) {
   std::vector<ScreenPoint> pixels;
   for (std::size_t i = from; i < points.size(); ++i)
     pixels.push_back({static_cast<int>(points[i].x), static_cast<int>(points[i].y)});
