@@ -5,6 +5,20 @@
 
 namespace reflector {
 
+namespace {
+
+// Each ray's vertical offset from the central ray, (i - 75) * 2: whole
+// numbers, exact in a double however they are computed.
+constexpr std::array<double, kBeamRayCount> kRayOffsets = [] {
+  std::array<double, kBeamRayCount> offsets{};
+  for (int i = 0; i < kBeamRayCount; ++i) {
+    offsets[i] = (static_cast<double>(i) - kBeamCentralRay) * kBeamSpacing;
+  }
+  return offsets;
+}();
+
+}  // namespace
+
 bool BeamTracer::FourLanesAvailable() {
   static const bool available = __builtin_cpu_supports("avx");
   return available;
@@ -34,18 +48,16 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
   rayRecords.resize(kBeamRayCount);
 
   for (int i = 0; i < kBeamRayCount; ++i) {
-    const double offset = (static_cast<double>(i) - kBeamCentralRay) * kBeamSpacing;
+    const double offset = kRayOffsets[i];
     rayOfSlot[i] = i;
     cx[i] = source.x;
     cy[i] = source.y + offset;
     dx[i] = aim.x;
     dy[i] = aim.y + offset;
     skipped[i] = -1;
-    RayRecord& record = rayRecords[i];
-    record.hitFlag = 0;
-    record.cost = 0.0;
-    record.path.clear();
-    record.path.push_back({cx[i], cy[i]});
+    RayPath& path = rayRecords[i].path;
+    path.clear();
+    path.push_back({cx[i], cy[i]});
   }
 
   int activeCount = kBeamRayCount;
@@ -75,17 +87,28 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
     activeCount = Advance(activeCount, rayRecords);
   }
 
-  // Costs and their sum in ray order, as EvaluateBeam adds them.
-  for (RayRecord& record : rayRecords) {
+  // Costs and their sum in ray order, as EvaluateBeam adds them. The line
+  // of the last leg is taken last point first: coincident points then
+  // measure the distance to the last point.
+  const int padded = (kBeamRayCount + lanes - 1) / lanes * lanes;
+  const CostBatch costs{lastX.data(),     lastY.data(), previousX.data(),
+                        previousY.data(), padded,       distance.data()};
+  if (width == Width::kFourLanes) {
+    DistancesFourLanes(target.x, target.y, costs);
+  } else {
+    DistancesTwoLanes(target.x, target.y, costs);
+  }
+  for (int ray = 0; ray < kBeamRayCount; ++ray) {
+    RayRecord& record = rayRecords[ray];
     const std::size_t n = record.path.size();
     if (n >= 3) {
       record.hitFlag = 1;
-      // The line of the last leg, last point first: coincident points then
-      // measure the distance to the last point.
-      record.cost = DistanceToLine(target, record.path[n - 1], record.path[n - 2]);
+      record.cost = distance[ray];
       if (n >= 4) record.cost += kMultipleReflectionPenalty;
       score += record.cost;
     } else {
+      record.hitFlag = 0;
+      record.cost = 0.0;
       score += kMissCost;
     }
   }
@@ -100,12 +123,16 @@ int BeamTracer::Advance(int activeCount, std::vector<RayRecord>& rayRecords) {
     const int best = static_cast<int>(hitSegment[slot]);
     if (best < 0) {
       path.push_back({dx[slot], dy[slot]});
+      Finished(ray, {dx[slot], dy[slot]}, {cx[slot], cy[slot]});
       continue;
     }
     const Point2 hit{hitX[slot], hitY[slot]};
     path.push_back(hit);
     // A full path needs no further direction.
-    if (path.size() >= static_cast<std::size_t>(kBeamReflectionLimit) + 2) continue;
+    if (path.size() >= static_cast<std::size_t>(kBeamReflectionLimit) + 2) {
+      Finished(ray, hit, {cx[slot], cy[slot]});
+      continue;
+    }
     const SegmentLine& mirror = segments[best];
     const Point2 direction = ReflectRayWith(
         mirror.a, mirror.b, {cx[slot], cy[slot]}, hit, [this](double x) { return atan(x); },

@@ -56,8 +56,15 @@ class BeamTracer {
 
   // Moves every ray on after its step: records its hit (or its escape),
   // reflects it, and packs the rays still travelling into the first slots.
-  // Returns how many there are.
+  // Returns how many there are. A finished ray leaves its last two points.
   int Advance(int activeCount, std::vector<RayRecord>& rayRecords);
+
+  void Finished(int ray, Point2 last, Point2 previous) {
+    lastX[ray] = last.x;
+    lastY[ray] = last.y;
+    previousX[ray] = previous.x;
+    previousY[ray] = previous.y;
+  }
 
   Width width;
   int lanes;
@@ -71,6 +78,9 @@ class BeamTracer {
   std::array<int, kSlots> rayOfSlot{};
   alignas(32) std::array<double, kSlots> cx{}, cy{}, dx{}, dy{}, skipped{};
   alignas(32) std::array<double, kSlots> hitX{}, hitY{}, hitSegment{};  // -1: none
+  // Each ray's last two points once it has finished, by ray, and the target's
+  // distance to their line.
+  alignas(32) std::array<double, kSlots> lastX{}, lastY{}, previousX{}, previousY{}, distance{};
 };
 
 }  // namespace reflector

@@ -46,12 +46,17 @@ struct FourLanes {
     return _mm256_or_pd(_mm256_and_pd(m, a), _mm256_andnot_pd(m, b));
   }
   static bool Any(Type m) { return _mm256_movemask_pd(m) != 0; }
+  static bool All(Type m) { return _mm256_movemask_pd(m) == 15; }
 };
 
 }  // namespace
 
 void StepFourLanes(const StepSegment* segments, int segmentCount, const StepBatch& batch) {
   StepLanes<FourLanes>(segments, segmentCount, batch);
+}
+
+void DistancesFourLanes(double targetX, double targetY, const CostBatch& batch) {
+  DistanceLanes<FourLanes>(targetX, targetY, batch);
 }
 
 }  // namespace reflector

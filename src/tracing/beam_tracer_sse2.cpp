@@ -40,12 +40,17 @@ struct TwoLanes {
     return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b));
   }
   static bool Any(Type m) { return _mm_movemask_pd(m) != 0; }
+  static bool All(Type m) { return _mm_movemask_pd(m) == 3; }
 };
 
 }  // namespace
 
 void StepTwoLanes(const StepSegment* segments, int segmentCount, const StepBatch& batch) {
   StepLanes<TwoLanes>(segments, segmentCount, batch);
+}
+
+void DistancesTwoLanes(double targetX, double targetY, const CostBatch& batch) {
+  DistanceLanes<TwoLanes>(targetX, targetY, batch);
 }
 
 }  // namespace reflector

@@ -42,72 +42,115 @@ struct StepBatch {
   double* hitSegment;
 };
 
+// One batch's rays, lane by lane, as the segment test uses them.
+template <typename V>
+struct RayLanes {
+  using T = typename V::Type;
+  T c_x, c_y, skip_k;
+  T rayVertical;       // the lanes whose ray is vertical
+  T slope, intercept;  // the ray's line as IntersectLines forms it
+  T useX, cv, towardLower;  // which axis the ahead test compares, and how
+};
+
+// Axes the ahead test compares in a batch: the same one in every lane, or a mix.
+enum class LaneAxes { kAllY, kAllX, kMixed };
+
+// The nearest hit of each lane's ray over every segment. kVerticalLanes: some
+// lane's ray is vertical; kAxes: the lanes' ahead-test axes. Both only
+// spare work where they allow it; every lane computes the same either way.
+template <typename V, bool kVerticalLanes, LaneAxes kAxes>
+inline void NearestHits(const StepSegment* segments, int segmentCount, const RayLanes<V>& ray,
+                        typename V::Type& bestX, typename V::Type& bestY,
+                        typename V::Type& bestSegment) {
+  using T = typename V::Type;
+  const T allOnes = V::AllOnes();
+  T found = V::Zero();
+  T bestDistance = V::Zero();
+  for (int k = 0; k < segmentCount; ++k) {
+    const StepSegment& s = segments[k];
+    // IntersectLines' meeting point and inside flag, lane by lane.
+    T mx, my, meets;
+    if (!s.vertical) {
+      const T sSlope = V::Set(s.slope), sIntercept = V::Set(s.intercept);
+      const T gx = V::Div(V::Sub(ray.intercept, sIntercept), V::Sub(sSlope, ray.slope));
+      const T gy = V::Add(V::Mul(gx, sSlope), sIntercept);
+      meets = V::Neq(ray.slope, sSlope);  // true for NaN, as !(==)
+      if constexpr (kVerticalLanes) {
+        const T vy = V::Add(sIntercept, V::Mul(sSlope, ray.c_x));
+        mx = V::Select(ray.rayVertical, ray.c_x, gx);
+        my = V::Select(ray.rayVertical, vy, gy);
+        meets = V::Or(meets, ray.rayVertical);
+      } else {
+        mx = gx;
+        my = gy;
+      }
+    } else {
+      mx = V::Set(s.ax);
+      my = V::Add(ray.intercept, V::Mul(ray.slope, mx));
+      meets = V::AndNot(ray.rayVertical, allOnes);
+    }
+    // (hv <= av) == (hv > bv), and (rv >= cv) != (cv > dv), as IntersectLines
+    // writes them, so that a NaN goes the same way.
+    const T hv = s.useX ? mx : my;
+    const T outside = V::Xor(V::Le(hv, V::Set(s.av)), V::Gt(hv, V::Set(s.bv)));
+    T rv;
+    if constexpr (kAxes == LaneAxes::kAllX) {
+      rv = mx;
+    } else if constexpr (kAxes == LaneAxes::kAllY) {
+      rv = my;
+    } else {
+      rv = V::Select(ray.useX, mx, my);
+    }
+    const T ahead = V::Xor(V::Ge(rv, ray.cv), ray.towardLower);
+    T inside = V::AndNot(outside, V::And(meets, ahead));
+    if (!V::Any(inside)) continue;
+    const T index = V::Set(s.index);
+    inside = V::AndNot(V::Eq(ray.skip_k, index), inside);
+    if (!V::Any(inside)) continue;
+
+    const T ey = V::Sub(ray.c_y, my);
+    const T ex = V::Sub(ray.c_x, mx);
+    const T d = V::Sqrt(V::Add(V::Mul(ey, ey), V::Mul(ex, ex)));
+    // <=, not <: a later segment at the same distance takes over.
+    const T take = V::And(inside, V::Or(V::AndNot(found, allOnes), V::Le(d, bestDistance)));
+    found = V::Or(found, take);
+    bestSegment = V::Select(take, index, bestSegment);
+    bestX = V::Select(take, mx, bestX);
+    bestY = V::Select(take, my, bestY);
+    bestDistance = V::Select(take, d, bestDistance);
+  }
+}
+
 template <typename V>
 inline void StepLanes(const StepSegment* segments, int segmentCount, const StepBatch& batch) {
   using T = typename V::Type;
-  const T allOnes = V::AllOnes();
   for (int b = 0; b < batch.count; b += V::kLanes) {
-    const T c_x = V::Load(batch.cx + b), c_y = V::Load(batch.cy + b);
+    RayLanes<V> ray;
+    ray.c_x = V::Load(batch.cx + b);
+    ray.c_y = V::Load(batch.cy + b);
     const T d_x = V::Load(batch.dx + b), d_y = V::Load(batch.dy + b);
-    const T skip_k = V::Load(batch.skipped + b);
-    // The ray's line as IntersectLines forms it: slope, intercept, and which
-    // axis the ahead test compares. Vertical lanes get values never used.
-    const T rayVertical = V::Eq(c_x, d_x);
-    const bool anyVertical = V::Any(rayVertical);
-    const T slope = V::Div(V::Sub(c_y, d_y), V::Sub(c_x, d_x));
-    const T intercept = V::Sub(d_y, V::Mul(slope, d_x));
-    const T useX = V::Lt(V::Abs(V::Sub(c_y, d_y)), V::Abs(V::Sub(c_x, d_x)));
-    const T cv = V::Select(useX, c_x, c_y);
-    const T towardLower = V::Gt(cv, V::Select(useX, d_x, d_y));
+    ray.skip_k = V::Load(batch.skipped + b);
+    // Vertical lanes get a slope and intercept never used.
+    ray.rayVertical = V::Eq(ray.c_x, d_x);
+    ray.slope = V::Div(V::Sub(ray.c_y, d_y), V::Sub(ray.c_x, d_x));
+    ray.intercept = V::Sub(d_y, V::Mul(ray.slope, d_x));
+    ray.useX = V::Lt(V::Abs(V::Sub(ray.c_y, d_y)), V::Abs(V::Sub(ray.c_x, d_x)));
+    ray.cv = V::Select(ray.useX, ray.c_x, ray.c_y);
+    ray.towardLower = V::Gt(ray.cv, V::Select(ray.useX, d_x, d_y));
 
-    T found = V::Zero();
-    T bestSegment = V::Set(-1.0);
-    T bestX = V::Zero(), bestY = V::Zero(), bestDistance = V::Zero();
-    for (int k = 0; k < segmentCount; ++k) {
-      const StepSegment& s = segments[k];
-      // IntersectLines' meeting point and inside flag, lane by lane.
-      T mx, my, meets;
-      if (!s.vertical) {
-        const T sSlope = V::Set(s.slope), sIntercept = V::Set(s.intercept);
-        const T gx = V::Div(V::Sub(intercept, sIntercept), V::Sub(sSlope, slope));
-        const T gy = V::Add(V::Mul(gx, sSlope), sIntercept);
-        meets = V::Neq(slope, sSlope);  // true for NaN, as !(==)
-        if (anyVertical) {
-          const T vy = V::Add(sIntercept, V::Mul(sSlope, c_x));
-          mx = V::Select(rayVertical, c_x, gx);
-          my = V::Select(rayVertical, vy, gy);
-          meets = V::Or(meets, rayVertical);
-        } else {
-          mx = gx;
-          my = gy;
-        }
-      } else {
-        mx = V::Set(s.ax);
-        my = V::Add(intercept, V::Mul(slope, mx));
-        meets = V::AndNot(rayVertical, allOnes);
-      }
-      // (hv <= av) == (hv > bv), and (rv >= cv) != (cv > dv), as IntersectLines
-      // writes them, so that a NaN goes the same way.
-      const T hv = s.useX ? mx : my;
-      const T outside = V::Xor(V::Le(hv, V::Set(s.av)), V::Gt(hv, V::Set(s.bv)));
-      const T rv = V::Select(useX, mx, my);
-      const T ahead = V::Xor(V::Ge(rv, cv), towardLower);
-      T inside = V::AndNot(outside, V::And(meets, ahead));
-      if (!V::Any(inside)) continue;
-      const T index = V::Set(s.index);
-      inside = V::AndNot(V::Eq(skip_k, index), inside);
-      if (!V::Any(inside)) continue;
-
-      const T ey = V::Sub(c_y, my);
-      const T ex = V::Sub(c_x, mx);
-      const T d = V::Sqrt(V::Add(V::Mul(ey, ey), V::Mul(ex, ex)));
-      // <=, not <: a later segment at the same distance takes over.
-      const T take = V::And(inside, V::Or(V::AndNot(found, allOnes), V::Le(d, bestDistance)));
-      found = V::Or(found, take);
-      bestSegment = V::Select(take, index, bestSegment);
-      bestX = V::Select(take, mx, bestX);
-      bestY = V::Select(take, my, bestY);
-      bestDistance = V::Select(take, d, bestDistance);
+    T bestX = V::Zero(), bestY = V::Zero(), bestSegment = V::Set(-1.0);
+    const bool verticalLanes = V::Any(ray.rayVertical);
+    const bool anyX = V::Any(ray.useX);
+    const bool allX = V::All(ray.useX);
+    if (verticalLanes) {
+      NearestHits<V, true, LaneAxes::kMixed>(segments, segmentCount, ray, bestX, bestY, bestSegment);
+    } else if (allX) {
+      NearestHits<V, false, LaneAxes::kAllX>(segments, segmentCount, ray, bestX, bestY, bestSegment);
+    } else if (!anyX) {
+      NearestHits<V, false, LaneAxes::kAllY>(segments, segmentCount, ray, bestX, bestY, bestSegment);
+    } else {
+      NearestHits<V, false, LaneAxes::kMixed>(segments, segmentCount, ray, bestX, bestY,
+                                              bestSegment);
     }
     V::Store(batch.hitX + b, bestX);
     V::Store(batch.hitY + b, bestY);
@@ -115,8 +158,40 @@ inline void StepLanes(const StepSegment* segments, int segmentCount, const StepB
   }
 }
 
+// The finished rays' last two points, by slot, count a whole number of
+// batches. Out: DistanceToLine(target, last, previous) of each.
+struct CostBatch {
+  const double* lastX;
+  const double* lastY;
+  const double* previousX;
+  const double* previousY;
+  int count;
+  double* distance;
+};
+
+// DistanceToLine lane by lane: both of its cases computed, the one it takes kept.
+template <typename V>
+inline void DistanceLanes(double targetX, double targetY, const CostBatch& batch) {
+  using T = typename V::Type;
+  const T px = V::Set(targetX), py = V::Set(targetY), zero = V::Zero();
+  for (int b = 0; b < batch.count; b += V::kLanes) {
+    const T l1x = V::Load(batch.lastX + b), l1y = V::Load(batch.lastY + b);
+    const T dx = V::Sub(V::Load(batch.previousX + b), l1x);
+    const T dy = V::Sub(V::Load(batch.previousY + b), l1y);
+    const T coincident = V::And(V::Eq(dy, zero), V::Eq(dx, zero));
+    const T ey = V::Sub(py, l1y), ex = V::Sub(px, l1x);
+    const T toPoint = V::Sqrt(V::Add(V::Mul(ey, ey), V::Mul(ex, ex)));
+    const T cross = V::Add(V::Sub(V::Mul(dy, px), V::Mul(dx, py)),
+                           V::Sub(V::Mul(dx, l1y), V::Mul(dy, l1x)));
+    const T toLine = V::Div(V::Abs(cross), V::Sqrt(V::Add(V::Mul(dx, dx), V::Mul(dy, dy))));
+    V::Store(batch.distance + b, V::Select(coincident, toPoint, toLine));
+  }
+}
+
 // The two widths, each in its own file.
 void StepTwoLanes(const StepSegment* segments, int segmentCount, const StepBatch& batch);
 void StepFourLanes(const StepSegment* segments, int segmentCount, const StepBatch& batch);
+void DistancesTwoLanes(double targetX, double targetY, const CostBatch& batch);
+void DistancesFourLanes(double targetX, double targetY, const CostBatch& batch);
 
 }  // namespace reflector

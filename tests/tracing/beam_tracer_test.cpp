@@ -112,10 +112,27 @@ SceneSnapshot GeneratedScene(std::mt19937& gen, int index) {
   return s;
 }
 
-TEST(BeamTracer, MatchesTheReferenceOnTheStoredScenes) {
+// Each vector width the tracer has, on this processor.
+class BeamTracerWidth : public ::testing::TestWithParam<BeamTracer::Width> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == BeamTracer::Width::kFourLanes && !BeamTracer::FourLanesAvailable()) {
+      GTEST_SKIP() << "this processor has no AVX";
+    }
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Lanes, BeamTracerWidth,
+                         ::testing::Values(BeamTracer::Width::kTwoLanes,
+                                           BeamTracer::Width::kFourLanes),
+                         [](const auto& info) {
+                           return info.param == BeamTracer::Width::kTwoLanes ? "Two" : "Four";
+                         });
+
+TEST_P(BeamTracerWidth, MatchesTheReferenceOnTheStoredScenes) {
   const std::vector<GoldenScene> scenes = LoadGoldenScenes(REFLECTOR_GOLDEN_SCENES);
   ASSERT_GE(scenes.size(), 44u);
-  BeamTracer tracer;  // one for all, as the worker keeps one: memo entries carry over
+  BeamTracer tracer(GetParam());  // one for all, as the worker keeps one: memo entries carry over
   std::mt19937 gen(1);
   for (const GoldenScene& scene : scenes) {
     ASSERT_TRUE(SameAsReference(tracer, scene.snapshot, scene.snapshot.vertices)) << scene.name;
@@ -127,8 +144,8 @@ TEST(BeamTracer, MatchesTheReferenceOnTheStoredScenes) {
   }
 }
 
-TEST(BeamTracer, MatchesTheReferenceOnGeneratedScenes) {
-  BeamTracer tracer;
+TEST_P(BeamTracerWidth, MatchesTheReferenceOnGeneratedScenes) {
+  BeamTracer tracer(GetParam());
   std::mt19937 gen(2);
   for (int index = 0; index < 400; ++index) {
     const SceneSnapshot scene = GeneratedScene(gen, index);
@@ -141,8 +158,8 @@ TEST(BeamTracer, MatchesTheReferenceOnGeneratedScenes) {
 // A beam that meets two collinear copies of a segment at the same points: the
 // later segment must win every tie, and a ray that ends exactly on a vertex
 // shared by two segments must go the way FindNearestHit sends it.
-TEST(BeamTracer, EqualDistancesGoToTheLaterSegment) {
-  BeamTracer tracer;
+TEST_P(BeamTracerWidth, EqualDistancesGoToTheLaterSegment) {
+  BeamTracer tracer(GetParam());
   SceneSnapshot scene{{{400, 0}, {400, 400}, {400, 100}, {400, 500}}, {150, 200}, {500, 200},
                       {250, 200}};
   ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices));
