@@ -7,8 +7,6 @@
 #include <system_error>
 #include <thread>
 
-#include "threading/parked_threads.h"
-
 namespace reflector {
 
 // Runs one member routine of its owner on a thread of its own, at the lowest
@@ -63,31 +61,19 @@ class WorkerThread {
   // cannot create a thread, the block stays Idle and std::system_error is
   // thrown: a caller waiting for a routine that never runs would wait forever.
   void Start(Owner* newOwner) {
-    if (HasThread()) return;
+    if (threadHandle.joinable()) return;
     owner = newOwner;
     stopRequested.store(false);
     ended.store(false);
-    // A parked thread where one waits: making a thread here could keep the
-    // caller waiting on a low-priority thread (see ParkedThreads).
-    if (ParkedThread* thread = ParkedThreads::Shared().Claim()) {
-      parked = thread;
-      parked->Run({&WorkerThread::ParkedProc, this});
-      return;
-    }
     threadHandle = std::thread(&WorkerThread::ThreadProc, this);
   }
 
   // Asks the routine to return and waits for the thread to end. Does nothing
   // when no thread exists. StopRequested() stays true afterwards.
   void Stop() {
-    if (!HasThread()) return;
+    if (!threadHandle.joinable()) return;
     stopRequested.store(true);
-    if (parked) {
-      parked->Wait();
-      parked = nullptr;
-    } else {
-      threadHandle.join();
-    }
+    threadHandle.join();
   }
 
   // Asks the routine to return without waiting for it; Stop still joins.
@@ -96,7 +82,7 @@ class WorkerThread {
 
   // True while a thread exists: from Start until Stop, also after the
   // routine has returned by itself.
-  bool HasThread() const { return parked != nullptr || threadHandle.joinable(); }
+  bool HasThread() const { return threadHandle.joinable(); }
 
   // True once the routine of the last thread started has returned.
   bool Ended() const { return ended.load(); }
@@ -109,7 +95,7 @@ class WorkerThread {
 
   int Priority() const { return priority; }
   Owner* GetOwner() const { return owner; }
-  std::thread::id ThreadId() const { return parked ? parked->Id() : threadHandle.get_id(); }
+  std::thread::id ThreadId() const { return threadHandle.get_id(); }
 
  private:
   // Linux "nice" for a thread priority: the lowest ordinary priority is 19.
@@ -127,10 +113,7 @@ class WorkerThread {
     block->ended.store(true);
   }
 
-  static void ParkedProc(void* block) { ThreadProc(static_cast<WorkerThread*>(block)); }
-
-  std::thread threadHandle;  // joinable when a thread of its own exists
-  ParkedThread* parked = nullptr;  // else the parked thread it runs on, if any
+  std::thread threadHandle;  // joinable exactly when a thread exists
   std::atomic<bool> stopRequested{false};
   const int priority = kLowestPriority;
   Owner* owner = nullptr;

@@ -19,7 +19,6 @@
 #include "scene/recording_canvas.h"
 #include "scene/scene_renderer.h"
 #include "scene/scene_state.h"
-#include "threading/parked_threads.h"
 
 namespace reflector {
 namespace {
@@ -48,22 +47,8 @@ int LowPriorityThreads() {
   return count;
 }
 
-// Workers running: threads of their own at nice 19, and parked threads that
-// run one (the parked ones waiting are nice 19 too, and are not workers).
-int LiveWorkers() {
-  const ParkedThreads& parked = ParkedThreads::Shared();
-  // Read the pool around the count, so that a thread the pool makes meanwhile
-  // is not taken for a worker.
-  for (;;) {
-    const std::size_t before = parked.Threads();
-    const int low = LowPriorityThreads();
-    const std::size_t busy = parked.Busy();
-    if (parked.Threads() == before) return low - static_cast<int>(before) + static_cast<int>(busy);
-  }
-}
-
 TEST(RestartStorm, TenThousandRestartsWithPaintsFromAnotherThread) {
-  ASSERT_EQ(LiveWorkers(), 0);
+  ASSERT_EQ(LowPriorityThreads(), 0);
   const auto started = std::chrono::steady_clock::now();
   std::atomic<int> paints{0};
   {
@@ -101,16 +86,16 @@ TEST(RestartStorm, TenThousandRestartsWithPaintsFromAnotherThread) {
     painter.join();
     // The count sees workers: the current run's is alive (its nice value is
     // set as its first act, so give it a moment).
-    for (int i = 0; i < 2000 && LiveWorkers() == 0; ++i) {
+    for (int i = 0; i < 2000 && LowPriorityThreads() == 0; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_GT(LiveWorkers(), 0);
+    EXPECT_GT(LowPriorityThreads(), 0);
   }
   // Every retired optimiser is destroyed and its worker joined; what may
   // remain is the reaper's own thread, which lives until exit.
   WaitForRetiredOptimizers();
   EXPECT_EQ(RetiredOptimizersPending(), 0u);
-  EXPECT_EQ(LiveWorkers(), 0);
+  EXPECT_EQ(LowPriorityThreads(), 0);
   EXPECT_GT(paints.load(), 0);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
