@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -37,7 +38,7 @@ class RunHeadlessTest : public ::testing::Test {
     char pattern[] = "/tmp/headless_runner_test.XXXXXX";
     folder_ = mkdtemp(pattern);
   }
-  ~RunHeadlessTest() override { std::system(("rm -rf '" + folder_ + "'").c_str()); }
+  ~RunHeadlessTest() override { std::filesystem::remove_all(folder_); }
 
   std::string Path(const std::string& name) const { return folder_ + "/" + name; }
 
@@ -89,7 +90,7 @@ TEST_F(RunHeadlessTest, AResumedRunWritesTheBytesOfAStraightRun) {
   WriteFile(Path("concave.json"),
             R"({"reflector": [[330, 60], [400, 110], [440, 170], [450, 230], [440, 290],
                 [400, 350], [330, 400], [300, 420]], "target": [300, 230]})");
-  for (const std::string scene : {std::string(), Path("concave.json")}) {
+  for (const std::string& scene : {std::string(), Path("concave.json")}) {
     CommandLine straight;
     straight.generations = 300;
     straight.sceneFile = scene;
