@@ -127,6 +127,19 @@ void Discard(Temporary& temporary) {
   temporary = {};
 }
 
+// Sets the temporary's permission bits, then writes text to it; on failure,
+// the failing call's errno and, for the permissions, what was being done.
+void Fill(const Temporary& temporary, mode_t mode, std::string_view text, int& failure,
+          std::string& context) {
+  if (fchmod(temporary.fd, mode) != 0) {
+    failure = errno;
+    context = "cannot set the permissions of " +
+              (temporary.name.empty() ? std::string("the new file") : temporary.name);
+    return;
+  }
+  WriteAll(temporary.fd, text, failure);
+}
+
 // Gives an unnamed temporary a fresh name beside path, exclusively (linkat
 // never follows a link at its new name). ENOENT when /proc is not there.
 int NameTemporary(const std::string& path, Temporary& temporary) {
@@ -267,12 +280,7 @@ bool WriteOutputFile(const std::string& path, std::string_view text, std::string
   if (!CreateTemporary(path, temporary, error)) return false;
   int failure = 0;
   std::string context;
-  if (fchmod(temporary.fd, mode) != 0) {
-    failure = errno;
-    context = "cannot set the permissions of the new file";
-  } else {
-    WriteAll(temporary.fd, text, failure);
-  }
+  Fill(temporary, mode, text, failure, context);
   if (failure == 0 && temporary.name.empty()) {
     failure = NameTemporary(path, temporary);
     if (failure == ENOENT) {
@@ -280,12 +288,7 @@ bool WriteOutputFile(const std::string& path, std::string_view text, std::string
       Discard(temporary);
       failure = 0;
       if (!CreateNamedTemporary(path, temporary, error)) return false;
-      if (fchmod(temporary.fd, mode) != 0) {
-        failure = errno;
-        context = "cannot set the permissions of " + temporary.name;
-      } else {
-        WriteAll(temporary.fd, text, failure);
-      }
+      Fill(temporary, mode, text, failure, context);
     } else if (failure != 0) {
       context = "cannot name the new file beside it";
     }
