@@ -39,8 +39,12 @@ class RefCounted {
  private:
   friend void AddRef(RefCounted* object);
   friend void Release(RefCounted* object);
+  friend class Reaper;
 
   std::atomic<std::int32_t> refCount;
+  // The Reaper's queue link: handing over links the object in without
+  // allocating, so the hander never takes the allocator's locks.
+  RefCounted* reaperNext = nullptr;
 };
 
 // Takes one more reference.

@@ -1,17 +1,17 @@
 #pragma once
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <system_error>
 #include <thread>
+
+#include "threading/worker_pool.h"
 
 namespace reflector {
 
 // Runs one member routine of its owner on a thread of its own, at the lowest
 // ordinary priority, until the routine returns; Stop asks it to return and
-// joins it.
+// waits for it. The thread comes from the WorkerPool: parked before and
+// after, so starting and stopping never create or join one.
 //
 //   class Optimizer : public virtual RefCounted {
 //    public:
@@ -32,7 +32,7 @@ namespace reflector {
 // wait for itself. The routine must not throw.
 //
 // States: Idle (no thread), Running, Ended (the routine returned by itself;
-// the thread is not joined until Stop). Start does nothing unless Idle; Stop
+// the block keeps its thread until Stop). Start does nothing unless Idle; Stop
 // does nothing when Idle and otherwise leaves the block Idle. A block may be
 // started again after Stop.
 //
@@ -57,23 +57,26 @@ class WorkerThread {
   WorkerThread& operator=(const WorkerThread&) = delete;
 
   // Starts a thread running (owner->*entry)(). Does nothing at all if a
-  // thread exists, even one whose routine has returned. If the platform
-  // cannot create a thread, the block stays Idle and std::system_error is
-  // thrown: a caller waiting for a routine that never runs would wait forever.
+  // thread exists, even one whose routine has returned. If no thread is free
+  // and the platform cannot create one, the block stays Idle and
+  // std::system_error is thrown: a caller waiting for a routine that never
+  // runs would wait forever.
   void Start(Owner* newOwner) {
-    if (threadHandle.joinable()) return;
+    if (hasThread) return;
     owner = newOwner;
     stopRequested.store(false);
     ended.store(false);
-    threadHandle = std::thread(&WorkerThread::ThreadProc, this);
+    job = WorkerPool::Run(&WorkerThread::ThreadProc, this);
+    hasThread = true;
   }
 
-  // Asks the routine to return and waits for the thread to end. Does nothing
-  // when no thread exists. StopRequested() stays true afterwards.
+  // Asks the routine to return and waits until it has. Does nothing when no
+  // thread exists. StopRequested() stays true afterwards.
   void Stop() {
-    if (!threadHandle.joinable()) return;
+    if (!hasThread) return;
     stopRequested.store(true);
-    threadHandle.join();
+    WorkerPool::Wait(job);
+    hasThread = false;
   }
 
   // Asks the routine to return without waiting for it; Stop still joins.
@@ -82,7 +85,7 @@ class WorkerThread {
 
   // True while a thread exists: from Start until Stop, also after the
   // routine has returned by itself.
-  bool HasThread() const { return threadHandle.joinable(); }
+  bool HasThread() const { return hasThread; }
 
   // True once the routine of the last thread started has returned.
   bool Ended() const { return ended.load(); }
@@ -95,25 +98,23 @@ class WorkerThread {
 
   int Priority() const { return priority; }
   Owner* GetOwner() const { return owner; }
-  std::thread::id ThreadId() const { return threadHandle.get_id(); }
-
- private:
-  // Linux "nice" for a thread priority: the lowest ordinary priority is 19.
-  static constexpr int NiceValue(int threadPriority) {
-    return threadPriority <= kLowestPriority ? 19 : 0;
+  std::thread::id ThreadId() const {
+    return hasThread ? WorkerPool::ThreadId(job) : std::thread::id();
   }
 
-  static void ThreadProc(WorkerThread* block) {
-    // Lower this thread alone: on Linux a thread id names one thread here.
-    // Done first thing, so the routine may run a moment at normal priority
-    // before; failure is ignored.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), NiceValue(block->priority));
+ private:
+  // Runs on a pool thread, which stays at the lowest ordinary priority
+  // (nice 19) all its life. Touches the block only until ended is set: Stop
+  // returns once the pool has seen the routine return.
+  static void ThreadProc(void* argument) {
+    auto* block = static_cast<WorkerThread*>(argument);
     (block->owner->*block->entry)();
     block->exitCode = kExitCode;
     block->ended.store(true);
   }
 
-  std::thread threadHandle;  // joinable exactly when a thread exists
+  WorkerPool::Job job;      // the routine's hand-over, while hasThread
+  bool hasThread = false;   // from Start until Stop
   std::atomic<bool> stopRequested{false};
   const int priority = kLowestPriority;
   Owner* owner = nullptr;

@@ -1,16 +1,11 @@
 // A restart storm as a restless user makes one: pointer moves and space
 // presses replace the optimiser over and over while another thread paints.
 // Run under ThreadSanitizer and LeakSanitizer too: no report, no hang, and
-// every worker joined when the scene goes.
-#include <dirent.h>
+// every worker returned when the scene goes.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -19,36 +14,13 @@
 #include "scene/recording_canvas.h"
 #include "scene/scene_renderer.h"
 #include "scene/scene_state.h"
+#include "threading/worker_pool.h"
 
 namespace reflector {
 namespace {
 
-// Optimiser workers still alive: the threads of this process that run at
-// the workers' low priority (nice 19), read from /proc. Other threads (the
-// reaper, a sanitizer's own) run at normal priority and are not counted.
-int LowPriorityThreads() {
-  int count = 0;
-  if (DIR* tasks = opendir("/proc/self/task")) {
-    while (const dirent* entry = readdir(tasks)) {
-      if (entry->d_name[0] == '.') continue;
-      std::ifstream stat(std::string("/proc/self/task/") + entry->d_name + "/stat");
-      std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-      // Field 19 is the nice value; fields after the parenthesised name.
-      const std::size_t close = text.rfind(')');
-      if (close == std::string::npos) continue;
-      std::istringstream fields(text.substr(close + 2));
-      std::string field;
-      for (int i = 3; i <= 19 && fields >> field; ++i) {
-        if (i == 19 && field == "19") ++count;
-      }
-    }
-    closedir(tasks);
-  }
-  return count;
-}
-
 TEST(RestartStorm, TenThousandRestartsWithPaintsFromAnotherThread) {
-  ASSERT_EQ(LowPriorityThreads(), 0);
+  ASSERT_EQ(WorkerPool::BusyCount(), 0);
   const auto started = std::chrono::steady_clock::now();
   std::atomic<int> paints{0};
   {
@@ -84,22 +56,19 @@ TEST(RestartStorm, TenThousandRestartsWithPaintsFromAnotherThread) {
     }
     stop.store(true);
     painter.join();
-    // The count sees workers: the current run's is alive (its nice value is
-    // set as its first act, so give it a moment).
-    for (int i = 0; i < 2000 && LowPriorityThreads() == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_GT(LowPriorityThreads(), 0);
+    // The count sees workers: the current run's is busy.
+    EXPECT_GT(WorkerPool::BusyCount(), 0);
   }
-  // Every retired optimiser is destroyed and its worker joined; what may
-  // remain is the reaper's own thread, which lives until exit.
+  // Every retired optimiser is destroyed and its worker has returned; what
+  // remains are parked pool threads and the reaper's, which live until exit.
   WaitForRetiredOptimizers();
   EXPECT_EQ(RetiredOptimizersPending(), 0u);
-  EXPECT_EQ(LowPriorityThreads(), 0);
+  EXPECT_EQ(WorkerPool::BusyCount(), 0);
   EXPECT_GT(paints.load(), 0);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  std::printf("10000 restarts and %d paints in %.2f s\n", paints.load(), seconds);
+  std::printf("10000 restarts and %d paints in %.2f s on %d pool threads\n", paints.load(),
+              seconds, WorkerPool::ThreadCount());
 }
 
 }  // namespace

@@ -81,5 +81,36 @@ TEST(Reaper, OnlyTheLastReferenceDestroysAndTheDestructorDrains) {
   EXPECT_EQ(log.order.back(), 7);
 }
 
+// Hand is a compare-and-swap on a shared list: several handing threads at
+// once must neither lose an object nor release one twice.
+class Counted : public virtual RefCounted {
+ public:
+  explicit Counted(std::atomic<int>& destroyed) : destroyed(destroyed) {}
+  ~Counted() override { destroyed.fetch_add(1); }
+
+ private:
+  std::atomic<int>& destroyed;
+};
+
+TEST(Reaper, ManyThreadsHandingAtOnceLoseNothing) {
+  constexpr int kHanders = 4;
+  constexpr int kEach = 2000;
+  std::atomic<int> destroyed{0};
+  Reaper reaper;
+  std::vector<std::thread> handers;
+  for (int h = 0; h < kHanders; ++h) {
+    handers.emplace_back([&] {
+      for (int i = 0; i < kEach; ++i) {
+        reaper.Hand(new Counted(destroyed));
+        if (i % 500 == 0) reaper.WaitUntilEmpty();
+      }
+    });
+  }
+  for (std::thread& hander : handers) hander.join();
+  reaper.WaitUntilEmpty();
+  EXPECT_EQ(destroyed.load(), kHanders * kEach);
+  EXPECT_EQ(reaper.Pending(), 0u);
+}
+
 }  // namespace
 }  // namespace reflector

@@ -1,0 +1,121 @@
+// The pool behind every worker: a routine runs on a parked thread when one is
+// free, a new thread only when all are busy, and Wait returns once the
+// routine has returned, not before.
+#include "threading/worker_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace reflector {
+namespace {
+
+struct Probe {
+  std::atomic<bool> mayReturn{true};
+  std::atomic<bool> started{false};
+  std::atomic<bool> returned{false};
+  std::thread::id thread;
+  int niceValue = 0;
+};
+
+void Routine(void* argument) {
+  auto* probe = static_cast<Probe*>(argument);
+  probe->thread = std::this_thread::get_id();
+  probe->niceValue = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  probe->started.store(true);
+  while (!probe->mayReturn.load()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  probe->returned.store(true);
+}
+
+TEST(WorkerPoolTest, OneRoutineAfterAnotherReusesTheParkedThread) {
+  Probe first;
+  WorkerPool::Job job = WorkerPool::Run(&Routine, &first);
+  WorkerPool::Wait(job);
+  ASSERT_TRUE(first.returned.load());
+  EXPECT_EQ(WorkerPool::ThreadId(job), first.thread);
+  EXPECT_NE(first.thread, std::this_thread::get_id());
+  EXPECT_EQ(first.niceValue, 19);
+
+  const int threads = WorkerPool::ThreadCount();
+  for (int i = 0; i < 200; ++i) {
+    Probe next;
+    WorkerPool::Wait(WorkerPool::Run(&Routine, &next));
+    ASSERT_TRUE(next.returned.load());
+    EXPECT_EQ(next.niceValue, 19);
+  }
+  // A parked thread was free every time; nothing new was made.
+  EXPECT_EQ(WorkerPool::ThreadCount(), threads);
+  EXPECT_EQ(WorkerPool::BusyCount(), 0);
+  WorkerPool::Wait(WorkerPool::Job{});  // an empty job: nothing to wait for
+  EXPECT_EQ(WorkerPool::ThreadId(WorkerPool::Job{}), std::thread::id());
+}
+
+TEST(WorkerPoolTest, BusyRoutinesEachGetAThreadAndWaitWaitsForItsOwn) {
+  // More than one block of slots, all held busy at once.
+  constexpr int kBusy = 300;
+  std::vector<Probe> probes(kBusy);
+  std::vector<WorkerPool::Job> jobs;
+  for (Probe& probe : probes) {
+    probe.mayReturn.store(false);
+    jobs.push_back(WorkerPool::Run(&Routine, &probe));
+  }
+  for (Probe& probe : probes) {
+    while (!probe.started.load()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  std::set<std::thread::id> threads;
+  for (const Probe& probe : probes) threads.insert(probe.thread);
+  EXPECT_EQ(threads.size(), static_cast<std::size_t>(kBusy));
+  EXPECT_GE(WorkerPool::BusyCount(), kBusy);
+  EXPECT_GE(WorkerPool::ThreadCount(), kBusy);
+
+  // Letting one go ends its own wait; the others are still running.
+  probes[123].mayReturn.store(true);
+  WorkerPool::Wait(jobs[123]);
+  EXPECT_TRUE(probes[123].returned.load());
+  EXPECT_FALSE(probes[124].returned.load());
+
+  // A routine handed out now takes the thread that was freed or another
+  // parked one: no thread is made while one is free.
+  const int made = WorkerPool::ThreadCount();
+  Probe extra;
+  WorkerPool::Wait(WorkerPool::Run(&Routine, &extra));
+  EXPECT_EQ(WorkerPool::ThreadCount(), made);
+
+  for (Probe& probe : probes) probe.mayReturn.store(true);
+  for (int i = 0; i < kBusy; ++i) {
+    WorkerPool::Wait(jobs[static_cast<std::size_t>(i)]);
+    EXPECT_TRUE(probes[static_cast<std::size_t>(i)].returned.load()) << i;
+  }
+  // Waiting again for a job long done returns at once, even though its
+  // thread may have run other routines since.
+  WorkerPool::Wait(jobs[0]);
+}
+
+TEST(WorkerPoolTest, RunsHandedOutFromManyThreadsAtOnceAllComplete) {
+  constexpr int kHanders = 4;
+  constexpr int kEach = 250;
+  std::atomic<int> returned{0};
+  std::vector<std::thread> handers;
+  for (int h = 0; h < kHanders; ++h) {
+    handers.emplace_back([&] {
+      for (int i = 0; i < kEach; ++i) {
+        Probe probe;
+        WorkerPool::Wait(WorkerPool::Run(&Routine, &probe));
+        if (probe.returned.load()) returned.fetch_add(1);
+      }
+    });
+  }
+  for (std::thread& hander : handers) hander.join();
+  EXPECT_EQ(returned.load(), kHanders * kEach);
+  EXPECT_EQ(WorkerPool::BusyCount(), 0);
+}
+
+}  // namespace
+}  // namespace reflector
