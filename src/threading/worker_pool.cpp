@@ -20,7 +20,8 @@ struct WorkerPool::Slot {
   // Bumped (release) after routine and argument are written; the thread
   // sleeps on it while parked.
   std::atomic<std::uint32_t> handedOver{0};
-  // Bumped (release) each time a routine returns; Wait sleeps on it.
+  // The hand-over count of the last routine that returned (release); Wait
+  // sleeps on it. A job's number is its hand-over count.
   std::atomic<std::uint32_t> finished{0};
   void (*routine)(void*) = nullptr;
   void* argument = nullptr;
@@ -96,19 +97,18 @@ void ParkedLoop(Slot* slot) {
     }
     seen = now;
     slot->routine(slot->argument);
-    // Finished before idle: a Run that takes the slot next must count its
-    // job after this one.
-    slot->finished.fetch_add(1, std::memory_order_release);
-    slot->finished.notify_all();
+    // Idle before finished: whoever waited for this routine may hand out the
+    // next one at once and must find this thread free.
     slot->state.store(Slot::kIdle, std::memory_order_release);
+    slot->finished.store(seen, std::memory_order_release);
+    slot->finished.notify_all();
   }
 }
 
 WorkerPool::Job HandOver(Slot& slot, void (*routine)(void*), void* argument) {
   slot.routine = routine;
   slot.argument = argument;
-  const WorkerPool::Job job{&slot, slot.finished.load(std::memory_order_acquire) + 1};
-  slot.handedOver.fetch_add(1, std::memory_order_release);
+  const WorkerPool::Job job{&slot, slot.handedOver.fetch_add(1, std::memory_order_release) + 1};
   slot.handedOver.notify_one();
   return job;
 }

@@ -30,7 +30,7 @@ class WorkerPool {
   // A routine handed to a pool thread. Default-constructed: no routine.
   struct Job {
     Slot* slot = nullptr;
-    std::uint32_t number = 0;  // the slot's finished count once it returns
+    std::uint32_t number = 0;  // the slot's hand-over count for this routine
   };
 
   // Runs routine(argument) on a pool thread. When no parked thread is free and

@@ -202,6 +202,7 @@ key ctrl+s
 dialog_type "Save Scene" "$saved"
 saved_written() { [ -s "$saved" ]; }
 eventually 10 "Ctrl+S wrote no file" saved_written
+saved_at=$SECONDS  # its status-bar message goes away 4 s later
 grep -q '"seed": 7' "$saved" || fail "the saved scene lacks its seed: $(cat "$saved")"
 grep -q '"bestMirror": \[\[' "$saved" || fail "the saved scene lacks the best mirror: $(cat "$saved")"
 "$reflector" --headless --scene "$scene" --generations 150 --json "$work/from_scene.json" >/dev/null 2>&1 ||
@@ -213,6 +214,8 @@ cmp -s "$work/from_scene.json" "$work/from_saved.json" || fail "the saved scene 
 # Let the plot fill a little, then P: two pictures a second apart are the same.
 plotted() { screenshot; [ "$(count 2CA02C 800 0 400 600)" -ge 150 ]; }
 eventually 20 "the plot shows no best-ever line" plotted
+# The save message must have gone, or its going looks like a change.
+while (( SECONDS - saved_at < 6 )); do sleep 0.2; done
 key p
 # Whole window: canvas, plot and status bar.
 eval "$(xdotool getwindowgeometry --shell "$window")"
