@@ -6,7 +6,6 @@
 #include "geometry/random.h"
 #include "optimizer/evolution.h"
 #include "threading/scoped_lock.h"
-#include "threading/yield_lock.h"
 
 namespace reflector {
 
@@ -62,10 +61,6 @@ void ReflectorOptimizer::LockState(const Population** populationOut,
 
 void ReflectorOptimizer::UnlockState() { static_cast<Lockable&>(lock).Unlock(); }
 
-void ReflectorOptimizer::YieldLock(unsigned milliseconds) {
-  reflector::YieldLock(lock, milliseconds);
-}
-
 void ReflectorOptimizer::RunGenerations() {
   std::uint32_t first = 0;
   bool stopped = false;
@@ -79,7 +74,7 @@ void ReflectorOptimizer::RunGenerations() {
       // painting. Tracing draws nothing from the generator.
       if (first > 0) {
         const int n = static_cast<int>(population.candidates.size());
-        for (int i = 0; i < n && !stopped; ++i) stopped = !EvaluateCandidate(i);
+        for (int i = 0; i < n && !stopped; ++i) stopped = !EvaluateCandidate(population, i);
       }
     } else {
       FillPopulation();
@@ -91,24 +86,32 @@ void ReflectorOptimizer::RunGenerations() {
   if (!stopped && generationLimit > first && turn.Wait(thread.StopRequested())) {
     // Only now is the generator this run's own to set.
     if (generatorState) SetRandomState(*generatorState);
-    ScopedLock hold(&lock);
-    if (!record.startState) record.startState = RandomState();
-    record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 20));
+    {
+      ScopedLock hold(&lock);
+      if (!record.startState) record.startState = RandomState();
+      record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 20));
+    }
+    // Only this thread writes the population, so it may read it unlocked.
+    working = population;
     for (std::uint32_t generation = first; generation < generationLimit; ++generation) {
       if (stopAtBoundary.load()) break;
-      // The one moment of a generation at which a reader can take the lock.
-      YieldLock(0);
-      MutatePopulation();
-      for (int i = 0; i < kPopulationSize && !stopped; ++i) stopped = !EvaluateCandidate(i);
+      // The generation runs on the worker's own copy, without the lock: a
+      // reader never waits for a generation, however slowly this low-priority
+      // thread gets through one. A generation stopped half way is dropped.
+      reflector::MutatePopulation(working);
+      for (int i = 0; i < kPopulationSize && !stopped; ++i) stopped = !EvaluateCandidate(working, i);
       if (stopped) break;
-      for (int i = 0; i < kReplacementsPerGeneration; ++i) ReplaceWorstWithBest();
-      record.history.push_back(RecordGeneration(population, generation + 1, record.bestEver));
-      if (record.keepBestMirrors) {
-        const auto& best = population.candidates[static_cast<std::size_t>(population.bestIndex)];
-        record.bestMirrors.insert(record.bestMirrors.end(), best.vertices.begin(), best.vertices.end());
+      for (int i = 0; i < kReplacementsPerGeneration; ++i) reflector::ReplaceWorstWithBest(working);
+      PublishGeneration(generation + 1);
+      // The next generation starts from the one just published. Every
+      // candidate's rays are traced again, so the vertices and scores are
+      // all that must be brought over.
+      for (int i = 0; i < kPopulationSize; ++i) {
+        const std::size_t at = static_cast<std::size_t>(i);
+        working.candidates[at].vertices = population.candidates[at].vertices;
+        working.candidates[at].score = population.candidates[at].score;
       }
-      record.completedGenerations = generation + 1;
-      completedGenerations.store(generation + 1);
+      working.bestIndex = population.bestIndex;
     }
   }
   turn.End();
@@ -117,15 +120,26 @@ void ReflectorOptimizer::RunGenerations() {
 
 void ReflectorOptimizer::FillPopulation() { reflector::FillPopulation(population, snapshot); }
 
-void ReflectorOptimizer::MutatePopulation() { reflector::MutatePopulation(population); }
+// The one moment of a generation at which the worker holds the lock: the
+// finished generation becomes the one readers see (a swap of two vectors),
+// and the record takes note of it.
+void ReflectorOptimizer::PublishGeneration(std::uint32_t completed) {
+  ScopedLock hold(&lock);
+  std::swap(population, working);
+  record.history.push_back(RecordGeneration(population, completed, record.bestEver));
+  if (record.keepBestMirrors) {
+    const auto& best = population.candidates[static_cast<std::size_t>(population.bestIndex)];
+    record.bestMirrors.insert(record.bestMirrors.end(), best.vertices.begin(), best.vertices.end());
+  }
+  record.completedGenerations = completed;
+  completedGenerations.store(completed);
+}
 
-bool ReflectorOptimizer::EvaluateCandidate(int candidateIndex) {
-  Candidate& candidate = population.candidates[candidateIndex];
+bool ReflectorOptimizer::EvaluateCandidate(Population& into, int candidateIndex) {
+  Candidate& candidate = into.candidates[static_cast<std::size_t>(candidateIndex)];
   return tracer.Evaluate(candidate.vertices, snapshot.source, snapshot.aim, snapshot.target,
                          thread.StopRequested(), candidate.rayRecords, candidate.score);
 }
-
-void ReflectorOptimizer::ReplaceWorstWithBest() { reflector::ReplaceWorstWithBest(population); }
 
 OptimizerState CopyState(ReflectorOptimizer& optimizer) {
   const Population* population = nullptr;

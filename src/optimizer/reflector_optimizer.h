@@ -27,10 +27,12 @@ namespace reflector {
 //   current->UnlockState();
 //   current.Reset();                                   // stops and joins the worker
 //
-// Thread safety: the worker writes the population only while it holds the
-// lock, which it gives up once per generation; readers take the lock with
-// LockState. The snapshot never changes after construction. Destroy the
-// optimiser on a thread that does not hold its lock, and never on its worker.
+// Thread safety: readers take the lock with LockState and see the population
+// as the last complete generation left it. The worker runs each generation on
+// a copy of its own and holds the lock only to swap the finished generation
+// in, so a reader never waits for a generation to be computed. The snapshot
+// never changes after construction. Destroy the optimiser on a thread that
+// does not hold its lock, and never on its worker.
 // Where a resumed run continues from: the population as an earlier run left it
 // after record.completedGenerations generations (scored when that is above 0),
 // and that run's record: the best it had seen and whatever history it kept.
@@ -81,6 +83,10 @@ class ReflectorOptimizer : public virtual RefCounted {
   // tells when the worker has stopped.
   void StopAtGenerationBoundary() { stopAtBoundary.store(true); }
 
+  // Threads waiting in LockState, the worker included when it waits to
+  // publish a generation. For tests that hold a worker still.
+  int LockWaiters() const { return lock.WaitingCount(); }
+
   // Progress, readable without the lock.
   std::uint32_t CompletedGenerations() const { return completedGenerations.load(); }
   // The worker has returned: the run is complete (or was stopped).
@@ -88,18 +94,17 @@ class ReflectorOptimizer : public virtual RefCounted {
 
  private:
   // The worker's routine: fills the population, waits for its generator turn
-  // without the lock, then holds the lock for the generations, giving it up
-  // only between them.
+  // without the lock, then runs each generation on its own copy and takes the
+  // lock only to publish the finished one.
   void RunGenerations();
-  void YieldLock(unsigned milliseconds);
   void FillPopulation();
-  void MutatePopulation();
-  bool EvaluateCandidate(int candidateIndex);
-  void ReplaceWorstWithBest();
+  bool EvaluateCandidate(Population& into, int candidateIndex);
+  void PublishGeneration(std::uint32_t completed);
 
   WorkerThread<ReflectorOptimizer> thread;
   CriticalSectionLock lock;
-  Population population;
+  Population population;  // what readers see: the last complete generation
+  Population working;     // the worker's own, for the generation under way
   SceneSnapshot snapshot;
   GeneratorTurn turn;  // taken at construction, before the worker starts
   BeamTracer tracer;   // the worker's own

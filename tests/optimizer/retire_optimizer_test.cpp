@@ -35,7 +35,8 @@ class RetireOptimizerTest : public ::testing::Test {
 };
 
 // The old worker is held still the way a descheduled one is: the test holds
-// its lock, so it cannot even look at its stop flag. A storm of restarts
+// its lock, so once it has computed a generation it waits to publish it and
+// cannot even look at its stop flag. A storm of restarts
 // must still go through without waiting for it, nobody may draw meanwhile,
 // and once it is let go the last optimiser continues the generator exactly
 // where the old one stopped.
@@ -46,7 +47,8 @@ TEST_F(RetireOptimizerTest, RestartStormDoesNotWaitForAStuckWorkerAndKeepsTheSeq
   while (current->CompletedGenerations() < 3) std::this_thread::yield();
   RefPtr<ReflectorOptimizer> stuck = current;  // to let it go later
   const Population* population = nullptr;
-  stuck->LockState(&population, nullptr);  // between two generations
+  stuck->LockState(&population, nullptr);
+  while (stuck->LockWaiters() == 0) std::this_thread::yield();  // its generation is drawn
   const std::uint32_t stateWhileStuck = RandomState();
 
   constexpr int kStorm = 300;
