@@ -3,8 +3,9 @@
 namespace reflector {
 
 void ReflectRay(Point2 a, Point2 b, Point2 s, Point2 h, Point2* reflected) {
+  const double mirrorSlope = a.x != b.x ? Slope(a, b) : 0.0;
   const Point2 result = ReflectRayWith(
-      a, b, s, h, [](double x) { return std::atan(x); }, [](double x) { return std::tan(x); });
+      a, b, mirrorSlope, s, h, [](double x) { return std::atan(x); }, [](double x) { return std::tan(x); });
   if (reflected) *reflected = result;
 }
 

@@ -13,11 +13,13 @@ namespace reflector {
 void ReflectRay(Point2 a, Point2 b, Point2 s, Point2 h, Point2* reflected);
 
 // The same construction with atan and tan supplied by the caller, for callers
-// that remember them (see ExactMemo). ReflectRay is this with std::atan and
+// that remember them (see ExactMemo), and the mirror's slope too: mirrorSlope
+// must be Slope(a, b) when a.x != b.x (it is unread otherwise), as a caller
+// that prepared the segment has it. ReflectRay is this with std::atan and
 // std::tan; given functions with the same results, the result has the same bits.
 template <typename AtanFunction, typename TanFunction>
-Point2 ReflectRayWith(Point2 a, Point2 b, Point2 s, Point2 h, AtanFunction&& atan,
-                      TanFunction&& tan) {
+Point2 ReflectRayWith(Point2 a, Point2 b, double mirrorSlope, Point2 s, Point2 h,
+                      AtanFunction&& atan, TanFunction&& tan) {
   constexpr double kHalfPi = 1.5707963267948966;
   Point2 result;
 
@@ -26,7 +28,7 @@ Point2 ReflectRayWith(Point2 a, Point2 b, Point2 s, Point2 h, AtanFunction&& ata
     // tan(angle between) = (mm - mr) / (mm mr + 1). A perpendicular ray makes the
     // denominator zero; atan(inf) = pi/2 then sends it back along itself.
     const double mr = Slope(s, h);
-    const double mm = Slope(a, b);
+    const double mm = mirrorSlope;
     const double t = (mm - mr) / (mm * mr + 1);
     const double m = tan(atan(mr) + 2 * atan(t));
     const double c = h.y - m * h.x;
@@ -38,7 +40,7 @@ Point2 ReflectRayWith(Point2 a, Point2 b, Point2 s, Point2 h, AtanFunction&& ata
       // Vertical ray on a horizontal (or single-point) mirror: straight back.
       result = s;
     } else if (a.x != b.x) {
-      const double mm = Slope(a, b);
+      const double mm = mirrorSlope;
       const double m = tan(2 * (atan(mm) + kHalfPi) + kHalfPi);
       const double c = h.y - m * h.x;
       result.x = ((s.y - mm * s.x) - c) / (m - mm);

@@ -98,20 +98,25 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
   } else {
     DistancesTwoLanes(target.x, target.y, costs);
   }
+  // Summed in a local: through the reference, every addition would wait for
+  // a store and a load besides the addition before it.
+  double sum = 0;
   for (int ray = 0; ray < kBeamRayCount; ++ray) {
     RayRecord& record = rayRecords[ray];
     const std::size_t n = record.path.size();
     if (n >= 3) {
+      double cost = distance[ray];
+      if (n >= 4) cost += kMultipleReflectionPenalty;
       record.hitFlag = 1;
-      record.cost = distance[ray];
-      if (n >= 4) record.cost += kMultipleReflectionPenalty;
-      score += record.cost;
+      record.cost = cost;
+      sum += cost;
     } else {
       record.hitFlag = 0;
       record.cost = 0.0;
-      score += kMissCost;
+      sum += kMissCost;
     }
   }
+  score = sum;
   return true;
 }
 
@@ -135,7 +140,7 @@ int BeamTracer::Advance(int activeCount, std::vector<RayRecord>& rayRecords) {
     }
     const SegmentLine& mirror = segments[best];
     const Point2 direction = ReflectRayWith(
-        mirror.a, mirror.b, {cx[slot], cy[slot]}, hit, [this](double x) { return atan(x); },
+        mirror.a, mirror.b, mirror.slope, {cx[slot], cy[slot]}, hit, [this](double x) { return atan(x); },
         [this](double x) { return tan(x); });
     // Packed down: stillActive <= slot, and this slot has been read.
     rayOfSlot[stillActive] = ray;
