@@ -19,16 +19,43 @@ constexpr std::array<double, kBeamRayCount> kRayOffsets = [] {
 
 }  // namespace
 
-bool BeamTracer::FourLanesAvailable() {
-  static const bool available = __builtin_cpu_supports("avx");
-  return available;
+bool BeamTracer::Available(Width width) {
+  static const bool avx = __builtin_cpu_supports("avx");
+  static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+  switch (width) {
+    case Width::kTwoLanes: return true;
+    case Width::kFourLanes: return avx;
+    case Width::kEightLanes: return avx512;
+  }
+  return false;
 }
 
-BeamTracer::BeamTracer() : BeamTracer(FourLanesAvailable() ? Width::kFourLanes : Width::kTwoLanes) {}
+namespace {
 
-BeamTracer::BeamTracer(Width chosen)
-    : width(chosen == Width::kFourLanes && FourLanesAvailable() ? chosen : Width::kTwoLanes),
-      lanes(width == Width::kFourLanes ? 4 : 2) {}
+BeamTracer::Width WidestUpTo(BeamTracer::Width wanted) {
+  using Width = BeamTracer::Width;
+  if (wanted == Width::kEightLanes && BeamTracer::Available(Width::kEightLanes)) return wanted;
+  if (wanted != Width::kTwoLanes && BeamTracer::Available(Width::kFourLanes)) {
+    return Width::kFourLanes;
+  }
+  return Width::kTwoLanes;
+}
+
+const LaneFunctions& FunctionsOf(BeamTracer::Width width) {
+  switch (width) {
+    case BeamTracer::Width::kEightLanes: return kEightLaneFunctions;
+    case BeamTracer::Width::kFourLanes: return kFourLaneFunctions;
+    case BeamTracer::Width::kTwoLanes: break;
+  }
+  return kTwoLaneFunctions;
+}
+
+}  // namespace
+
+BeamTracer::BeamTracer() : BeamTracer(Width::kEightLanes) {}
+
+BeamTracer::BeamTracer(Width wanted)
+    : width(WidestUpTo(wanted)), lanesOf(&FunctionsOf(width)), lanes(lanesOf->lanes) {}
 
 bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point2 aim,
                           Point2 target, const std::atomic<bool>& stopRequested,
@@ -78,12 +105,7 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
     }
     const StepBatch batch{cx.data(),   cy.data(),   dx.data(),         dy.data(), skipped.data(),
                           padded,      hitX.data(), hitY.data(),       hitSegment.data()};
-    const int segmentCount = static_cast<int>(stepSegments.size());
-    if (width == Width::kFourLanes) {
-      StepFourLanes(stepSegments.data(), segmentCount, batch);
-    } else {
-      StepTwoLanes(stepSegments.data(), segmentCount, batch);
-    }
+    lanesOf->step(stepSegments.data(), static_cast<int>(stepSegments.size()), batch);
     activeCount = Advance(activeCount, rayRecords);
   }
 
@@ -93,11 +115,7 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
   const int padded = (kBeamRayCount + lanes - 1) / lanes * lanes;
   const CostBatch costs{lastX.data(),     lastY.data(), previousX.data(),
                         previousY.data(), padded,       distance.data()};
-  if (width == Width::kFourLanes) {
-    DistancesFourLanes(target.x, target.y, costs);
-  } else {
-    DistancesTwoLanes(target.x, target.y, costs);
-  }
+  lanesOf->distances(target.x, target.y, costs);
   // Summed in a local: through the reference, every addition would wait for
   // a store and a load besides the addition before it.
   double sum = 0;
@@ -121,7 +139,9 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
 }
 
 int BeamTracer::Advance(int activeCount, std::vector<RayRecord>& rayRecords) {
-  int stillActive = 0;
+  // Each ray's hit (or escape) goes on its path; rays that end here leave
+  // their last two points, and the others line up for reflection.
+  int reflecting = 0;
   for (int slot = 0; slot < activeCount; ++slot) {
     const int ray = rayOfSlot[slot];
     RayPath& path = rayRecords[ray].path;
@@ -138,20 +158,55 @@ int BeamTracer::Advance(int activeCount, std::vector<RayRecord>& rayRecords) {
       Finished(ray, hit, {cx[slot], cy[slot]});
       continue;
     }
-    const SegmentLine& mirror = segments[best];
-    const Point2 direction = ReflectRayWith(
-        mirror.a, mirror.b, mirror.slope, {cx[slot], cy[slot]}, hit, [this](double x) { return atan(x); },
-        [this](double x) { return tan(x); });
-    // Packed down: stillActive <= slot, and this slot has been read.
-    rayOfSlot[stillActive] = ray;
-    cx[stillActive] = hit.x;
-    cy[stillActive] = hit.y;
-    dx[stillActive] = direction.x;
-    dy[stillActive] = direction.y;
-    skipped[stillActive] = best;
-    ++stillActive;
+    const int r = reflecting++;
+    reflectRay[r] = ray;
+    reflectSegment[r] = best;
+    startX[r] = cx[slot];
+    startY[r] = cy[slot];
+    reflectHitX[r] = hit.x;
+    reflectHitY[r] = hit.y;
+    mirrorSlope[r] = segments[best].slope;
   }
-  return stillActive;
+  if (reflecting == 0) return 0;
+
+  // The common case, a ray and a mirror neither of them vertical, in lanes
+  // for the arithmetic before atan and after tan; every lane computes it, and
+  // the rays of the other cases are then reflected one by one.
+  const int padded = (reflecting + lanes - 1) / lanes * lanes;
+  for (int r = reflecting; r < padded; ++r) {
+    startX[r] = startX[reflecting - 1];
+    startY[r] = startY[reflecting - 1];
+    reflectHitX[r] = reflectHitX[reflecting - 1];
+    reflectHitY[r] = reflectHitY[reflecting - 1];
+    mirrorSlope[r] = mirrorSlope[reflecting - 1];
+  }
+  const ReflectBatch batch{startX.data(),      startY.data(),      reflectHitX.data(),
+                           reflectHitY.data(), mirrorSlope.data(), padded};
+  lanesOf->reflectionAngles(batch, rayAngle.data(), turnAngle.data());
+  // tan(atan(mr) + 2 atan(t)), as ReflectRayWith takes it. The padding's
+  // slopes come out unread.
+  for (int r = 0; r < reflecting; ++r) {
+    reflectedSlope[r] = tan(atan(rayAngle[r]) + 2 * atan(turnAngle[r]));
+  }
+  lanesOf->reflectedPoints(batch, reflectedSlope.data(), dx.data(), dy.data());
+  // Packed down: slot r takes the r-th reflecting ray.
+  for (int r = 0; r < reflecting; ++r) {
+    const int best = reflectSegment[r];
+    const SegmentLine& mirror = segments[best];
+    if (mirror.a.x == mirror.b.x || startX[r] == reflectHitX[r]) {
+      const Point2 direction = ReflectRayWith(
+          mirror.a, mirror.b, mirror.slope, {startX[r], startY[r]},
+          {reflectHitX[r], reflectHitY[r]}, [this](double x) { return atan(x); },
+          [this](double x) { return tan(x); });
+      dx[r] = direction.x;
+      dy[r] = direction.y;
+    }
+    rayOfSlot[r] = reflectRay[r];
+    cx[r] = reflectHitX[r];
+    cy[r] = reflectHitY[r];
+    skipped[r] = best;
+  }
+  return reflecting;
 }
 
 }  // namespace reflector

@@ -20,8 +20,9 @@ inline double Tan(double x) { return std::tan(x); }
 
 // EvaluateBeam with the same bits, for a caller that scores reflector after
 // reflector. The segments' lines are prepared once per reflector; all rays
-// still travelling take their next step together, four to a vector where the
-// processor has AVX and two elsewhere, each lane testing the segments in
+// still travelling take their next step together, eight to a vector where the
+// processor has AVX-512, four where it has AVX and two elsewhere, each lane
+// testing the segments in
 // index order exactly as FindNearestHit does; atan and tan are remembered by
 // argument; the records' storage is kept from one call to the next. Every
 // double operation that reaches a result is one EvaluateBeam performs, on the
@@ -34,14 +35,17 @@ inline double Tan(double x) { return std::tan(x); }
 class BeamTracer {
  public:
   // How many rays a vector holds.
-  enum class Width { kTwoLanes, kFourLanes };
+  enum class Width { kTwoLanes, kFourLanes, kEightLanes };
 
   // The widest this processor runs.
   BeamTracer();
-  // A given width, for tests that check each; kFourLanes needs AVX.
+  // A given width, for tests that check each; one the processor cannot run
+  // gives the widest it can.
   explicit BeamTracer(Width width);
 
-  static bool FourLanesAvailable();
+  // Whether this processor runs a width.
+  static bool Available(Width width);
+  Width RunningWidth() const { return width; }
 
   // As EvaluateBeam, except when stopped: stopRequested is read before every
   // step of the beam, and once it is seen set the call returns false with no
@@ -51,7 +55,7 @@ class BeamTracer {
                 double& score);
 
  private:
-  static constexpr int kMaxLanes = 4;
+  static constexpr int kMaxLanes = 8;
   static constexpr int kSlots = (kBeamRayCount + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
 
   // Moves every ray on after its step: records its hit (or its escape),
@@ -67,6 +71,7 @@ class BeamTracer {
   }
 
   Width width;
+  const LaneFunctions* lanesOf;  // the width's entry points
   int lanes;
   std::vector<SegmentLine> segments;
   std::vector<StepSegment> stepSegments;
@@ -76,11 +81,18 @@ class BeamTracer {
   // The rays still travelling, by slot: which ray, its start, its direction
   // point and the segment it must skip (-1: none); then the step's results.
   std::array<int, kSlots> rayOfSlot{};
-  alignas(32) std::array<double, kSlots> cx{}, cy{}, dx{}, dy{}, skipped{};
-  alignas(32) std::array<double, kSlots> hitX{}, hitY{}, hitSegment{};  // -1: none
+  alignas(64) std::array<double, kSlots> cx{}, cy{}, dx{}, dy{}, skipped{};
+  alignas(64) std::array<double, kSlots> hitX{}, hitY{}, hitSegment{};  // -1: none
   // Each ray's last two points once it has finished, by ray, and the target's
   // distance to their line.
-  alignas(32) std::array<double, kSlots> lastX{}, lastY{}, previousX{}, previousY{}, distance{};
+  alignas(64) std::array<double, kSlots> lastX{}, lastY{}, previousX{}, previousY{}, distance{};
+  // The rays being reflected after a step, by their order among those: ray,
+  // mirror segment, start, hit and mirror slope; then the two angles' tangents
+  // (ray and turn) and the reflected ray's slope.
+  std::array<int, kSlots> reflectRay{}, reflectSegment{};
+  alignas(64) std::array<double, kSlots> startX{}, startY{}, reflectHitX{}, reflectHitY{},
+      mirrorSlope{};
+  alignas(64) std::array<double, kSlots> rayAngle{}, turnAngle{}, reflectedSlope{};
 };
 
 }  // namespace reflector

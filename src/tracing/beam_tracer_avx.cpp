@@ -21,7 +21,9 @@ struct FourLanes {
   static void Store(double* p, Type v) { _mm256_store_pd(p, v); }
   static Type Set(double x) { return _mm256_set1_pd(x); }
   static Type Zero() { return _mm256_setzero_pd(); }
-  static Type AllOnes() { return _mm256_castsi256_pd(_mm256_set1_epi64x(-1)); }
+  using Mask = Type;
+  static Mask NoLanes() { return Zero(); }
+  static Mask AllLanes() { return _mm256_castsi256_pd(_mm256_set1_epi64x(-1)); }
   static Type Add(Type a, Type b) { return _mm256_add_pd(a, b); }
   static Type Sub(Type a, Type b) { return _mm256_sub_pd(a, b); }
   static Type Mul(Type a, Type b) { return _mm256_mul_pd(a, b); }
@@ -51,12 +53,6 @@ struct FourLanes {
 
 }  // namespace
 
-void StepFourLanes(const StepSegment* segments, int segmentCount, const StepBatch& batch) {
-  StepLanes<FourLanes>(segments, segmentCount, batch);
-}
-
-void DistancesFourLanes(double targetX, double targetY, const CostBatch& batch) {
-  DistanceLanes<FourLanes>(targetX, targetY, batch);
-}
+const LaneFunctions kFourLaneFunctions = LaneEntries<FourLanes>::kTable;
 
 }  // namespace reflector

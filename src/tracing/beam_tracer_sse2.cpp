@@ -16,7 +16,9 @@ struct TwoLanes {
   static void Store(double* p, Type v) { _mm_store_pd(p, v); }
   static Type Set(double x) { return _mm_set1_pd(x); }
   static Type Zero() { return _mm_setzero_pd(); }
-  static Type AllOnes() { return _mm_castsi128_pd(_mm_set1_epi64x(-1)); }
+  using Mask = Type;
+  static Mask NoLanes() { return Zero(); }
+  static Mask AllLanes() { return _mm_castsi128_pd(_mm_set1_epi64x(-1)); }
   static Type Add(Type a, Type b) { return _mm_add_pd(a, b); }
   static Type Sub(Type a, Type b) { return _mm_sub_pd(a, b); }
   static Type Mul(Type a, Type b) { return _mm_mul_pd(a, b); }
@@ -45,12 +47,6 @@ struct TwoLanes {
 
 }  // namespace
 
-void StepTwoLanes(const StepSegment* segments, int segmentCount, const StepBatch& batch) {
-  StepLanes<TwoLanes>(segments, segmentCount, batch);
-}
-
-void DistancesTwoLanes(double targetX, double targetY, const CostBatch& batch) {
-  DistanceLanes<TwoLanes>(targetX, targetY, batch);
-}
+const LaneFunctions kTwoLaneFunctions = LaneEntries<TwoLanes>::kTable;
 
 }  // namespace reflector

@@ -8,6 +8,11 @@
 // otherwise be compiled there for AVX and shared with code that must run
 // anywhere.
 //
+// A width's operations: Type holds a double per lane and Mask a truth per
+// lane (the same register type where a comparison gives all-ones lanes, a
+// mask register where the width has those); comparisons give a Mask, and
+// And, AndNot, Or and Xor combine Masks.
+//
 // Every lane computes what IntersectLines and Distance compute for its ray,
 // the same double operations on the same operands in the same order, and
 // keeps the nearest hit as FindNearestHit does: segments in index order, a
@@ -46,10 +51,13 @@ struct StepBatch {
 template <typename V>
 struct RayLanes {
   using T = typename V::Type;
+  using M = typename V::Mask;
   T c_x, c_y, skip_k;
-  T rayVertical;       // the lanes whose ray is vertical
+  M rayVertical;       // the lanes whose ray is vertical
   T slope, intercept;  // the ray's line as IntersectLines forms it
-  T useX, cv, towardLower;  // which axis the ahead test compares, and how
+  M useX;              // which axis the ahead test compares, and how
+  T cv;
+  M towardLower;
 };
 
 // Axes the ahead test compares in a batch: the same one in every lane, or a mix.
@@ -63,13 +71,15 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ray
                         typename V::Type& bestX, typename V::Type& bestY,
                         typename V::Type& bestSegment) {
   using T = typename V::Type;
-  const T allOnes = V::AllOnes();
-  T found = V::Zero();
+  using M = typename V::Mask;
+  const M allLanes = V::AllLanes();
+  M found = V::NoLanes();
   T bestDistance = V::Zero();
   for (int k = 0; k < segmentCount; ++k) {
     const StepSegment& s = segments[k];
     // IntersectLines' meeting point and inside flag, lane by lane.
-    T mx, my, meets;
+    T mx, my;
+    M meets;
     if (!s.vertical) {
       const T sSlope = V::Set(s.slope), sIntercept = V::Set(s.intercept);
       const T gx = V::Div(V::Sub(ray.intercept, sIntercept), V::Sub(sSlope, ray.slope));
@@ -87,12 +97,12 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ray
     } else {
       mx = V::Set(s.ax);
       my = V::Add(ray.intercept, V::Mul(ray.slope, mx));
-      meets = V::AndNot(ray.rayVertical, allOnes);
+      meets = V::AndNot(ray.rayVertical, allLanes);
     }
     // (hv <= av) == (hv > bv), and (rv >= cv) != (cv > dv), as IntersectLines
     // writes them, so that a NaN goes the same way.
     const T hv = s.useX ? mx : my;
-    const T outside = V::Xor(V::Le(hv, V::Set(s.av)), V::Gt(hv, V::Set(s.bv)));
+    const M outside = V::Xor(V::Le(hv, V::Set(s.av)), V::Gt(hv, V::Set(s.bv)));
     T rv;
     if constexpr (kAxes == LaneAxes::kAllX) {
       rv = mx;
@@ -101,8 +111,8 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ray
     } else {
       rv = V::Select(ray.useX, mx, my);
     }
-    const T ahead = V::Xor(V::Ge(rv, ray.cv), ray.towardLower);
-    T inside = V::AndNot(outside, V::And(meets, ahead));
+    const M ahead = V::Xor(V::Ge(rv, ray.cv), ray.towardLower);
+    M inside = V::AndNot(outside, V::And(meets, ahead));
     if (!V::Any(inside)) continue;
     const T index = V::Set(s.index);
     inside = V::AndNot(V::Eq(ray.skip_k, index), inside);
@@ -112,7 +122,7 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ray
     const T ex = V::Sub(ray.c_x, mx);
     const T d = V::Sqrt(V::Add(V::Mul(ey, ey), V::Mul(ex, ex)));
     // <=, not <: a later segment at the same distance takes over.
-    const T take = V::And(inside, V::Or(V::AndNot(found, allOnes), V::Le(d, bestDistance)));
+    const M take = V::And(inside, V::Or(V::AndNot(found, allLanes), V::Le(d, bestDistance)));
     found = V::Or(found, take);
     bestSegment = V::Select(take, index, bestSegment);
     bestX = V::Select(take, mx, bestX);
@@ -178,7 +188,7 @@ inline void DistanceLanes(double targetX, double targetY, const CostBatch& batch
     const T l1x = V::Load(batch.lastX + b), l1y = V::Load(batch.lastY + b);
     const T dx = V::Sub(V::Load(batch.previousX + b), l1x);
     const T dy = V::Sub(V::Load(batch.previousY + b), l1y);
-    const T coincident = V::And(V::Eq(dy, zero), V::Eq(dx, zero));
+    const typename V::Mask coincident = V::And(V::Eq(dy, zero), V::Eq(dx, zero));
     const T ey = V::Sub(py, l1y), ex = V::Sub(px, l1x);
     const T toPoint = V::Sqrt(V::Add(V::Mul(ey, ey), V::Mul(ex, ex)));
     const T cross = V::Add(V::Sub(V::Mul(dy, px), V::Mul(dx, py)),
@@ -188,10 +198,83 @@ inline void DistanceLanes(double targetX, double targetY, const CostBatch& batch
   }
 }
 
+// Reflections, by slot, count a whole number of batches: the ray's start S,
+// its hit H, and the mirror's slope (see ReflectRayWith's first case, the one
+// for a ray and a mirror that are neither of them vertical). The arithmetic
+// before atan and after tan runs in lanes; the caller looks up atan and tan
+// in between and handles the other cases itself.
+struct ReflectBatch {
+  const double* sx;
+  const double* sy;
+  const double* hx;
+  const double* hy;
+  const double* mirrorSlope;
+  int count;
+};
+
+// Out: mr = Slope(S, H) and t = (mm - mr) / (mm mr + 1) of each.
+template <typename V>
+inline void ReflectionAngles(const ReflectBatch& batch, double* mr, double* t) {
+  using T = typename V::Type;
+  const T one = V::Set(1.0);
+  for (int b = 0; b < batch.count; b += V::kLanes) {
+    const T sx = V::Load(batch.sx + b), sy = V::Load(batch.sy + b);
+    const T hx = V::Load(batch.hx + b), hy = V::Load(batch.hy + b);
+    const T mm = V::Load(batch.mirrorSlope + b);
+    const T r = V::Div(V::Sub(sy, hy), V::Sub(sx, hx));
+    V::Store(mr + b, r);
+    V::Store(t + b, V::Div(V::Sub(mm, r), V::Add(V::Mul(mm, r), one)));
+  }
+}
+
+// In: m = tan(atan(mr) + 2 atan(t)) of each. Out: the reflected ray's second
+// point, c = H.y - m H.x, x = ((S.y - mm S.x) - c) / (m - mm), y = x m + c.
+template <typename V>
+inline void ReflectedPoints(const ReflectBatch& batch, const double* m, double* outX,
+                            double* outY) {
+  using T = typename V::Type;
+  for (int b = 0; b < batch.count; b += V::kLanes) {
+    const T sx = V::Load(batch.sx + b), sy = V::Load(batch.sy + b);
+    const T hx = V::Load(batch.hx + b), hy = V::Load(batch.hy + b);
+    const T mm = V::Load(batch.mirrorSlope + b);
+    const T reflected = V::Load(m + b);
+    const T c = V::Sub(hy, V::Mul(reflected, hx));
+    const T x = V::Div(V::Sub(V::Sub(sy, V::Mul(mm, sx)), c), V::Sub(reflected, mm));
+    V::Store(outX + b, x);
+    V::Store(outY + b, V::Add(V::Mul(x, reflected), c));
+  }
+}
+
 // The two widths, each in its own file.
-void StepTwoLanes(const StepSegment* segments, int segmentCount, const StepBatch& batch);
-void StepFourLanes(const StepSegment* segments, int segmentCount, const StepBatch& batch);
-void DistancesTwoLanes(double targetX, double targetY, const CostBatch& batch);
-void DistancesFourLanes(double targetX, double targetY, const CostBatch& batch);
+// The widths, each in its own file, as one table of entry points.
+struct LaneFunctions {
+  int lanes;
+  void (*step)(const StepSegment* segments, int segmentCount, const StepBatch& batch);
+  void (*distances)(double targetX, double targetY, const CostBatch& batch);
+  void (*reflectionAngles)(const ReflectBatch& batch, double* mr, double* t);
+  void (*reflectedPoints)(const ReflectBatch& batch, const double* m, double* outX,
+                          double* outY);
+};
+extern const LaneFunctions kTwoLaneFunctions;   // SSE2: every x86-64 processor
+extern const LaneFunctions kFourLaneFunctions;  // AVX
+extern const LaneFunctions kEightLaneFunctions; // AVX-512 F and DQ
+
+// The same four entry points for a width V, for its file to fill the table with.
+template <typename V>
+struct LaneEntries {
+  static void Step(const StepSegment* segments, int segmentCount, const StepBatch& batch) {
+    StepLanes<V>(segments, segmentCount, batch);
+  }
+  static void Distances(double targetX, double targetY, const CostBatch& batch) {
+    DistanceLanes<V>(targetX, targetY, batch);
+  }
+  static void Angles(const ReflectBatch& batch, double* mr, double* t) {
+    ReflectionAngles<V>(batch, mr, t);
+  }
+  static void Points(const ReflectBatch& batch, const double* m, double* outX, double* outY) {
+    ReflectedPoints<V>(batch, m, outX, outY);
+  }
+  static constexpr LaneFunctions kTable{V::kLanes, &Step, &Distances, &Angles, &Points};
+};
 
 }  // namespace reflector

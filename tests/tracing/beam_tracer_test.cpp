@@ -116,17 +116,25 @@ SceneSnapshot GeneratedScene(std::mt19937& gen, int index) {
 class BeamTracerWidth : public ::testing::TestWithParam<BeamTracer::Width> {
  protected:
   void SetUp() override {
-    if (GetParam() == BeamTracer::Width::kFourLanes && !BeamTracer::FourLanesAvailable()) {
-      GTEST_SKIP() << "this processor has no AVX";
+    if (!BeamTracer::Available(GetParam())) {
+      GTEST_SKIP() << "this processor has no "
+                   << (GetParam() == BeamTracer::Width::kFourLanes ? "AVX" : "AVX-512");
     }
+    ASSERT_EQ(BeamTracer(GetParam()).RunningWidth(), GetParam());
   }
 };
 
 INSTANTIATE_TEST_SUITE_P(Lanes, BeamTracerWidth,
                          ::testing::Values(BeamTracer::Width::kTwoLanes,
-                                           BeamTracer::Width::kFourLanes),
+                                           BeamTracer::Width::kFourLanes,
+                                           BeamTracer::Width::kEightLanes),
                          [](const auto& info) {
-                           return info.param == BeamTracer::Width::kTwoLanes ? "Two" : "Four";
+                           switch (info.param) {
+                             case BeamTracer::Width::kTwoLanes: return "Two";
+                             case BeamTracer::Width::kFourLanes: return "Four";
+                             case BeamTracer::Width::kEightLanes: break;
+                           }
+                           return "Eight";
                          });
 
 TEST_P(BeamTracerWidth, MatchesTheReferenceOnTheStoredScenes) {
