@@ -82,12 +82,11 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
     dx[i] = aim.x;
     dy[i] = aim.y + offset;
     skipped[i] = -1;
-    RayPath& path = rayRecords[i].path;
-    path.clear();
-    path.push_back({cx[i], cy[i]});
+    rayRecords[i].path.ExtendTo(1, {cx[i], cy[i]});
   }
 
   int activeCount = kBeamRayCount;
+  std::size_t pathLength = 1;  // of every ray still travelling
   while (activeCount > 0) {
     if (stopRequested.load()) {
       rayRecords.clear();
@@ -106,7 +105,8 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
     const StepBatch batch{cx.data(),   cy.data(),   dx.data(),         dy.data(), skipped.data(),
                           padded,      hitX.data(), hitY.data(),       hitSegment.data()};
     lanesOf->step(stepSegments.data(), static_cast<int>(stepSegments.size()), batch);
-    activeCount = Advance(activeCount, rayRecords);
+    activeCount = Advance(activeCount, pathLength, rayRecords);
+    ++pathLength;
   }
 
   // Costs and their sum in ray order, as EvaluateBeam adds them. The line
@@ -138,23 +138,26 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
   return true;
 }
 
-int BeamTracer::Advance(int activeCount, std::vector<RayRecord>& rayRecords) {
+int BeamTracer::Advance(int activeCount, std::size_t pathLength,
+                        std::vector<RayRecord>& rayRecords) {
   // Each ray's hit (or escape) goes on its path; rays that end here leave
-  // their last two points, and the others line up for reflection.
+  // their last two points, and the others line up for reflection. A full
+  // path needs no further direction.
+  const std::size_t length = pathLength + 1;
+  const bool full = length >= static_cast<std::size_t>(kBeamReflectionLimit) + 2;
   int reflecting = 0;
   for (int slot = 0; slot < activeCount; ++slot) {
     const int ray = rayOfSlot[slot];
     RayPath& path = rayRecords[ray].path;
     const int best = static_cast<int>(hitSegment[slot]);
     if (best < 0) {
-      path.push_back({dx[slot], dy[slot]});
+      path.ExtendTo(length, {dx[slot], dy[slot]});
       Finished(ray, {dx[slot], dy[slot]}, {cx[slot], cy[slot]});
       continue;
     }
     const Point2 hit{hitX[slot], hitY[slot]};
-    path.push_back(hit);
-    // A full path needs no further direction.
-    if (path.size() >= static_cast<std::size_t>(kBeamReflectionLimit) + 2) {
+    path.ExtendTo(length, hit);
+    if (full) {
       Finished(ray, hit, {cx[slot], cy[slot]});
       continue;
     }

@@ -61,7 +61,8 @@ class BeamTracer {
   // Moves every ray on after its step: records its hit (or its escape),
   // reflects it, and packs the rays still travelling into the first slots.
   // Returns how many there are. A finished ray leaves its last two points.
-  int Advance(int activeCount, std::vector<RayRecord>& rayRecords);
+  // Every ray still travelling has pathLength points before the step.
+  int Advance(int activeCount, std::size_t pathLength, std::vector<RayRecord>& rayRecords);
 
   void Finished(int ray, Point2 last, Point2 previous) {
     lastX[ray] = last.x;

@@ -37,6 +37,15 @@ class RayPath {
     points[count++] = p;
   }
 
+  // Makes the path length points long, p the last of them, for a caller
+  // that knows the path held length - 1 points (every ray still travelling
+  // after the same number of steps does): no read of the count to wait for.
+  void ExtendTo(std::size_t length, Point2 p) {
+    if (length == 0 || length > kCapacity) std::terminate();
+    points[length - 1] = p;
+    count = length;
+  }
+
   const Point2& operator[](std::size_t i) const { return points[i]; }
   Point2& operator[](std::size_t i) { return points[i]; }
   const Point2& back() const { return points[count - 1]; }
