@@ -64,21 +64,24 @@ void ReflectorOptimizer::UnlockState() { static_cast<Lockable&>(lock).Unlock(); 
 void ReflectorOptimizer::RunGenerations() {
   std::uint32_t first = 0;
   bool stopped = false;
+  // Built on the worker's own copy like every generation, so that a reader
+  // waits only for the swap, not for the fill or for the resumed rays.
   {
-    ScopedLock hold(&lock);
     if (resumeFrom) {
-      first = record.completedGenerations;
-      population = std::move(resumeFrom->population);
+      first = record.completedGenerations;  // the worker alone writes it
+      working = std::move(resumeFrom->population);
       resumeFrom.reset();
       // Scores come with the population; the rays are traced again, for
       // painting. Tracing draws nothing from the generator.
       if (first > 0) {
-        const int n = static_cast<int>(population.candidates.size());
-        for (int i = 0; i < n && !stopped; ++i) stopped = !EvaluateCandidate(population, i);
+        const int n = static_cast<int>(working.candidates.size());
+        for (int i = 0; i < n && !stopped; ++i) stopped = !EvaluateCandidate(working, i);
       }
     } else {
-      FillPopulation();
+      reflector::FillPopulation(working, snapshot);
     }
+    ScopedLock hold(&lock);
+    std::swap(population, working);
   }
   // The fill draws nothing; the generations draw from the process-wide
   // generator, so they wait until every optimiser built before has ended.
@@ -117,8 +120,6 @@ void ReflectorOptimizer::RunGenerations() {
   turn.End();
   done.store(true);
 }
-
-void ReflectorOptimizer::FillPopulation() { reflector::FillPopulation(population, snapshot); }
 
 // The one moment of a generation at which the worker holds the lock: the
 // finished generation becomes the one readers see (a swap of two vectors),

@@ -97,7 +97,6 @@ class ReflectorOptimizer : public virtual RefCounted {
   // without the lock, then runs each generation on its own copy and takes the
   // lock only to publish the finished one.
   void RunGenerations();
-  void FillPopulation();
   bool EvaluateCandidate(Population& into, int candidateIndex);
   void PublishGeneration(std::uint32_t completed);
 

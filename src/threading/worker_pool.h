@@ -22,7 +22,8 @@ namespace reflector {
 // for the next routine until the process ends.
 //
 // Thread safety: Run, Wait and ThreadId may be called from any thread. A job
-// is waited for by one thread at a time.
+// is waited for by one thread at a time. A child forked without exec must not
+// start routines: the pool's threads are not in it.
 class WorkerPool {
  public:
   struct Slot;
