@@ -92,16 +92,8 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
       rayRecords.clear();
       return false;
     }
-    // The last batch is padded with copies of the last ray, whose results
-    // are never read.
-    const int padded = (activeCount + lanes - 1) / lanes * lanes;
-    for (int slot = activeCount; slot < padded; ++slot) {
-      cx[slot] = cx[activeCount - 1];
-      cy[slot] = cy[activeCount - 1];
-      dx[slot] = dx[activeCount - 1];
-      dy[slot] = dy[activeCount - 1];
-      skipped[slot] = skipped[activeCount - 1];
-    }
+    const int padded = Padded(activeCount);
+    PadWithLast(activeCount, padded, cx, cy, dx, dy, skipped);
     const StepBatch batch{cx.data(),   cy.data(),   dx.data(),         dy.data(), skipped.data(),
                           padded,      hitX.data(), hitY.data(),       hitSegment.data()};
     lanesOf->step(stepSegments.data(), static_cast<int>(stepSegments.size()), batch);
@@ -112,7 +104,7 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
   // Costs and their sum in ray order, as EvaluateBeam adds them. The line
   // of the last leg is taken last point first: coincident points then
   // measure the distance to the last point.
-  const int padded = (kBeamRayCount + lanes - 1) / lanes * lanes;
+  const int padded = Padded(kBeamRayCount);
   const CostBatch costs{lastX.data(),     lastY.data(), previousX.data(),
                         previousY.data(), padded,       distance.data()};
   lanesOf->distances(target.x, target.y, costs);
@@ -175,14 +167,8 @@ int BeamTracer::Advance(int activeCount, std::size_t pathLength,
   // The common case, a ray and a mirror neither of them vertical, in lanes
   // for the arithmetic before atan and after tan; every lane computes it, and
   // the rays of the other cases are then reflected one by one.
-  const int padded = (reflecting + lanes - 1) / lanes * lanes;
-  for (int r = reflecting; r < padded; ++r) {
-    startX[r] = startX[reflecting - 1];
-    startY[r] = startY[reflecting - 1];
-    reflectHitX[r] = reflectHitX[reflecting - 1];
-    reflectHitY[r] = reflectHitY[reflecting - 1];
-    mirrorSlope[r] = mirrorSlope[reflecting - 1];
-  }
+  const int padded = Padded(reflecting);
+  PadWithLast(reflecting, padded, startX, startY, reflectHitX, reflectHitY, mirrorSlope);
   const ReflectBatch batch{startX.data(),      startY.data(),      reflectHitX.data(),
                            reflectHitY.data(), mirrorSlope.data(), padded};
   lanesOf->reflectionAngles(batch, rayAngle.data(), turnAngle.data());

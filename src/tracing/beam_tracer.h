@@ -64,6 +64,17 @@ class BeamTracer {
   // Every ray still travelling has pathLength points before the step.
   int Advance(int activeCount, std::size_t pathLength, std::vector<RayRecord>& rayRecords);
 
+  // count rounded up to whole batches.
+  int Padded(int count) const { return (count + lanes - 1) / lanes * lanes; }
+
+  // The last batch is padded with copies of its last real entry (count >= 1),
+  // so that every lane computes on real values; the padding's results are
+  // never read.
+  template <typename... Arrays>
+  static void PadWithLast(int count, int padded, Arrays&... arrays) {
+    for (int slot = count; slot < padded; ++slot) ((arrays[slot] = arrays[count - 1]), ...);
+  }
+
   void Finished(int ray, Point2 last, Point2 previous) {
     lastX[ray] = last.x;
     lastY[ray] = last.y;
