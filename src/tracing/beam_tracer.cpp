@@ -1,5 +1,8 @@
 #include "tracing/beam_tracer.h"
 
+#include <bit>
+#include <cstdint>
+
 #include "geometry/distance.h"
 #include "geometry/reflect_ray.h"
 
@@ -57,6 +60,28 @@ BeamTracer::BeamTracer() : BeamTracer(Width::kEightLanes) {}
 BeamTracer::BeamTracer(Width wanted)
     : width(WidestUpTo(wanted)), lanesOf(&FunctionsOf(width)), lanes(lanesOf->lanes) {}
 
+void BeamTracer::StartBeam(Point2 source, Point2 aim) {
+  // By bits: a NaN or a -0 must make its own rays too.
+  const auto same = [](Point2 a, Point2 b) {
+    return std::bit_cast<std::uint64_t>(a.x) == std::bit_cast<std::uint64_t>(b.x) &&
+           std::bit_cast<std::uint64_t>(a.y) == std::bit_cast<std::uint64_t>(b.y);
+  };
+  if (beamStarted && same(source, beamSource) && same(aim, beamAim)) return;
+  for (int i = 0; i < kBeamRayCount; ++i) {
+    const double offset = kRayOffsets[i];
+    startRay[i] = i;
+    startCx[i] = source.x;
+    startCy[i] = source.y + offset;
+    startDx[i] = aim.x;
+    startDy[i] = aim.y + offset;
+    startSkipped[i] = -1;
+  }
+  PadWithLast(kBeamRayCount, kSlots, startCx, startCy, startDx, startDy, startSkipped);
+  beamStarted = true;
+  beamSource = source;
+  beamAim = aim;
+}
+
 bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point2 aim,
                           Point2 target, const std::atomic<bool>& stopRequested,
                           std::vector<RayRecord>& rayRecords, double& score) {
@@ -73,20 +98,15 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
         {s.slope, s.intercept, s.av, s.bv, s.a.x, static_cast<double>(k), s.vertical, s.useX});
   }
   rayRecords.resize(kBeamRayCount);
+  StartBeam(source, aim);
 
-  for (int i = 0; i < kBeamRayCount; ++i) {
-    const double offset = kRayOffsets[i];
-    rayOfSlot[i] = i;
-    cx[i] = source.x;
-    cy[i] = source.y + offset;
-    dx[i] = aim.x;
-    dy[i] = aim.y + offset;
-    skipped[i] = -1;
-    rayRecords[i].path.ExtendTo(1, {cx[i], cy[i]});
-  }
-
-  int activeCount = kBeamRayCount;
-  std::size_t pathLength = 1;  // of every ray still travelling
+  const int segmentCount = static_cast<int>(stepSegments.size());
+  const StepBatch first{startCx.data(),         startCy.data(), startDx.data(),
+                        startDy.data(),         startSkipped.data(), Padded(kBeamRayCount),
+                        hitX.data(),            hitY.data(),    hitSegment.data()};
+  lanesOf->step(stepSegments.data(), segmentCount, first);
+  int activeCount = Advance<true>(first, startRay.data(), kBeamRayCount, 1, rayRecords);
+  std::size_t pathLength = 2;  // of every ray still travelling
   while (activeCount > 0) {
     if (stopRequested.load()) {
       rayRecords.clear();
@@ -96,8 +116,8 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
     PadWithLast(activeCount, padded, cx, cy, dx, dy, skipped);
     const StepBatch batch{cx.data(),   cy.data(),   dx.data(),         dy.data(), skipped.data(),
                           padded,      hitX.data(), hitY.data(),       hitSegment.data()};
-    lanesOf->step(stepSegments.data(), static_cast<int>(stepSegments.size()), batch);
-    activeCount = Advance(activeCount, pathLength, rayRecords);
+    lanesOf->step(stepSegments.data(), segmentCount, batch);
+    activeCount = Advance<false>(batch, rayOfSlot.data(), activeCount, pathLength, rayRecords);
     ++pathLength;
   }
 
@@ -130,70 +150,68 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
   return true;
 }
 
-int BeamTracer::Advance(int activeCount, std::size_t pathLength,
-                        std::vector<RayRecord>& rayRecords) {
+template <bool kFirst>
+int BeamTracer::Advance(const StepBatch& step, const int* rayOf, int activeCount,
+                        std::size_t pathLength, std::vector<RayRecord>& rayRecords) {
   // Each ray's hit (or escape) goes on its path; rays that end here leave
-  // their last two points, and the others line up for reflection. A full
-  // path needs no further direction.
+  // their last two points, and the others take the next free slot, starting
+  // from their hits. A full path needs no further direction.
   const std::size_t length = pathLength + 1;
   const bool full = length >= static_cast<std::size_t>(kBeamReflectionLimit) + 2;
   int reflecting = 0;
+  int uncommonCount = 0;
   for (int slot = 0; slot < activeCount; ++slot) {
-    const int ray = rayOfSlot[slot];
+    const int ray = rayOf[slot];
+    const Point2 from{step.cx[slot], step.cy[slot]};
     RayPath& path = rayRecords[ray].path;
+    if constexpr (kFirst) path.ExtendTo(1, from);
     const int best = static_cast<int>(hitSegment[slot]);
     if (best < 0) {
-      path.ExtendTo(length, {dx[slot], dy[slot]});
-      Finished(ray, {dx[slot], dy[slot]}, {cx[slot], cy[slot]});
+      const Point2 escape{step.dx[slot], step.dy[slot]};
+      path.ExtendTo(length, escape);
+      Finished(ray, escape, from);
       continue;
     }
     const Point2 hit{hitX[slot], hitY[slot]};
     path.ExtendTo(length, hit);
     if (full) {
-      Finished(ray, hit, {cx[slot], cy[slot]});
+      Finished(ray, hit, from);
       continue;
     }
     const int r = reflecting++;
-    reflectRay[r] = ray;
-    reflectSegment[r] = best;
-    startX[r] = cx[slot];
-    startY[r] = cy[slot];
-    reflectHitX[r] = hit.x;
-    reflectHitY[r] = hit.y;
-    mirrorSlope[r] = segments[best].slope;
+    const SegmentLine& mirror = segments[best];
+    rayOfSlot[r] = ray;
+    cx[r] = hit.x;
+    cy[r] = hit.y;
+    skipped[r] = best;
+    fromX[r] = from.x;
+    fromY[r] = from.y;
+    mirrorSlope[r] = mirror.slope;
+    if (mirror.vertical || from.x == hit.x) uncommon[uncommonCount++] = r;
   }
   if (reflecting == 0) return 0;
 
   // The common case, a ray and a mirror neither of them vertical, in lanes
   // for the arithmetic before atan and after tan; every lane computes it, and
-  // the rays of the other cases are then reflected one by one.
+  // the uncommon rays are then reflected one by one.
   const int padded = Padded(reflecting);
-  PadWithLast(reflecting, padded, startX, startY, reflectHitX, reflectHitY, mirrorSlope);
-  const ReflectBatch batch{startX.data(),      startY.data(),      reflectHitX.data(),
-                           reflectHitY.data(), mirrorSlope.data(), padded};
+  PadWithLast(reflecting, padded, fromX, fromY, cx, cy, mirrorSlope);
+  const ReflectBatch batch{fromX.data(), fromY.data(), cx.data(),
+                           cy.data(),    mirrorSlope.data(), padded};
   lanesOf->reflectionAngles(batch, rayAngle.data(), turnAngle.data());
   // tan(atan(mr) + 2 atan(t)), as ReflectRayWith takes it. The padding's
   // slopes come out unread.
-  for (int r = 0; r < reflecting; ++r) {
-    reflectedSlope[r] = tan(atan(rayAngle[r]) + 2 * atan(turnAngle[r]));
-  }
-  lanesOf->reflectedPoints(batch, reflectedSlope.data(), dx.data(), dy.data());
-  // Packed down: slot r takes the r-th reflecting ray.
-  for (int r = 0; r < reflecting; ++r) {
-    const int best = reflectSegment[r];
-    const SegmentLine& mirror = segments[best];
-    if (mirror.a.x == mirror.b.x || startX[r] == reflectHitX[r]) {
-      const Point2 direction = ReflectRayWith(
-          mirror.a, mirror.b, mirror.slope, {startX[r], startY[r]},
-          {reflectHitX[r], reflectHitY[r]}, [this](double x) { return atan(x); },
-          [this](double x) { return tan(x); });
-      dx[r] = direction.x;
-      dy[r] = direction.y;
-    }
-    rayOfSlot[r] = reflectRay[r];
-    cx[r] = reflectHitX[r];
-    cy[r] = reflectHitY[r];
-    skipped[r] = best;
+  for (int r = 0; r < reflecting; ++r) reflectedSlopes[r] = reflectedSlope(rayAngle[r], turnAngle[r]);
+  lanesOf->reflectedPoints(batch, reflectedSlopes.data(), dx.data(), dy.data());
+  ReflectedSlope& memo = reflectedSlope.function();
+  for (int u = 0; u < uncommonCount; ++u) {
+    const int r = uncommon[u];
+    const SegmentLine& mirror = segments[static_cast<std::size_t>(skipped[r])];
+    const Point2 direction = ReflectRayWith(
+        mirror.a, mirror.b, mirror.slope, {fromX[r], fromY[r]}, {cx[r], cy[r]},
+        [&memo](double x) { return memo.atan(x); }, [&memo](double x) { return memo.tan(x); });
+    dx[r] = direction.x;
+    dy[r] = direction.y;
   }
   return reflecting;
 }

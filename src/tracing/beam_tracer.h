@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/exact_memo.h"
+#include "geometry/exact_pair_memo.h"
 #include "geometry/point2.h"
 #include "tracing/beam.h"
 #include "tracing/lane_step.h"
@@ -18,13 +19,23 @@ namespace reflector {
 inline double Atan(double x) { return std::atan(x); }
 inline double Tan(double x) { return std::tan(x); }
 
+// tan(atan(mr) + 2 atan(t)), the reflected ray's slope in ReflectRayWith's
+// common case, from the incoming ray's slope and the tangent of its angle
+// with the mirror; atan and tan remembered by argument.
+struct ReflectedSlope {
+  ExactMemo<Atan> atan;
+  ExactMemo<Tan> tan;
+  double operator()(double mr, double t) { return tan(atan(mr) + 2 * atan(t)); }
+};
+
 // EvaluateBeam with the same bits, for a caller that scores reflector after
 // reflector. The segments' lines are prepared once per reflector; all rays
 // still travelling take their next step together, eight to a vector where the
 // processor has AVX-512, four where it has AVX and two elsewhere, each lane
-// testing the segments in
-// index order exactly as FindNearestHit does; atan and tan are remembered by
-// argument; the records' storage is kept from one call to the next. Every
+// testing the segments in index order exactly as FindNearestHit does; the
+// beam's starting rays are kept from one call to the next while the source
+// and aim stay; a reflected slope is remembered by its two arguments, and
+// atan and tan by theirs; the records' storage is kept too. Every
 // double operation that reaches a result is one EvaluateBeam performs, on the
 // same operands, in the same order.
 //
@@ -58,11 +69,22 @@ class BeamTracer {
   static constexpr int kMaxLanes = 8;
   static constexpr int kSlots = (kBeamRayCount + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
 
+  // The beam's rays before their first step, by slot (slot i holds ray i),
+  // padded with copies of the last ray up to kSlots; made again only when
+  // the source or the aim changes.
+  void StartBeam(Point2 source, Point2 aim);
+
   // Moves every ray on after its step: records its hit (or its escape),
-  // reflects it, and packs the rays still travelling into the first slots.
-  // Returns how many there are. A finished ray leaves its last two points.
-  // Every ray still travelling has pathLength points before the step.
-  int Advance(int activeCount, std::size_t pathLength, std::vector<RayRecord>& rayRecords);
+  // reflects it, and packs the rays still travelling into the first slots of
+  // rayOfSlot, cx, cy, dx, dy and skipped. Returns how many there are. A
+  // finished ray leaves its last two points. Every ray still travelling has
+  // pathLength points before the step; kFirst: this is the first step, the
+  // rays are the starting ones, and each path is written from its start.
+  // The step's rays may be those same arrays: a ray's slot only ever moves
+  // down, to one already read.
+  template <bool kFirst>
+  int Advance(const StepBatch& step, const int* rayOf, int activeCount, std::size_t pathLength,
+              std::vector<RayRecord>& rayRecords);
 
   // count rounded up to whole batches.
   int Padded(int count) const { return (count + lanes - 1) / lanes * lanes; }
@@ -87,8 +109,14 @@ class BeamTracer {
   int lanes;
   std::vector<SegmentLine> segments;
   std::vector<StepSegment> stepSegments;
-  ExactMemo<Atan> atan;
-  ExactMemo<Tan> tan;
+  ExactPairMemo<ReflectedSlope> reflectedSlope;
+
+  // The starting rays, for the source and aim they were made for.
+  bool beamStarted = false;
+  Point2 beamSource, beamAim;
+  std::array<int, kSlots> startRay{};
+  alignas(64) std::array<double, kSlots> startCx{}, startCy{}, startDx{}, startDy{},
+      startSkipped{};
 
   // The rays still travelling, by slot: which ray, its start, its direction
   // point and the segment it must skip (-1: none); then the step's results.
@@ -98,13 +126,14 @@ class BeamTracer {
   // Each ray's last two points once it has finished, by ray, and the target's
   // distance to their line.
   alignas(64) std::array<double, kSlots> lastX{}, lastY{}, previousX{}, previousY{}, distance{};
-  // The rays being reflected after a step, by their order among those: ray,
-  // mirror segment, start, hit and mirror slope; then the two angles' tangents
-  // (ray and turn) and the reflected ray's slope.
-  std::array<int, kSlots> reflectRay{}, reflectSegment{};
-  alignas(64) std::array<double, kSlots> startX{}, startY{}, reflectHitX{}, reflectHitY{},
-      mirrorSlope{};
-  alignas(64) std::array<double, kSlots> rayAngle{}, turnAngle{}, reflectedSlope{};
+  // The rays being reflected after a step, by slot in the next step (their
+  // hits are its starts, cx and cy): where each came from and the mirror's
+  // slope; then the two angles' tangents (ray and turn) and the reflected
+  // ray's slope. Reflections the lanes do not cover, with a vertical ray or
+  // mirror, are listed by slot.
+  alignas(64) std::array<double, kSlots> fromX{}, fromY{}, mirrorSlope{};
+  alignas(64) std::array<double, kSlots> rayAngle{}, turnAngle{}, reflectedSlopes{};
+  std::array<int, kSlots> uncommon{};
 };
 
 }  // namespace reflector

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "geometry/exact_memo.h"
+#include "geometry/exact_pair_memo.h"
 #include "golden/golden_scenes.h"
 #include "tracing/beam.h"
 #include "tracing/reference_beam.h"
@@ -163,6 +165,24 @@ TEST_P(BeamTracerWidth, MatchesTheReferenceOnGeneratedScenes) {
   }
 }
 
+// The tracer keeps the beam's starting rays while the source and aim stay;
+// a change of either, even only of a zero's sign, must start new ones.
+TEST_P(BeamTracerWidth, StartsNewRaysWhenTheSourceOrTheAimChanges) {
+  BeamTracer tracer(GetParam());
+  SceneSnapshot scene{{{0, 0}, {60, 400}, {300, 380}}, {-200, 200}, {100, 200}, {50, 200}};
+  for (const Point2 aim : {Point2{100, 200}, Point2{100, 260}, Point2{-200, 500}, Point2{100, 200}}) {
+    scene.aim = aim;
+    ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices)) << aim.x << ", " << aim.y;
+  }
+  scene.source = {0.0, 200};
+  scene.aim = {0.0, 600};
+  ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices));
+  scene.source = {-0.0, 200};
+  ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices)) << "source x -0";
+  scene.aim = {-0.0, 600};
+  ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices)) << "aim x -0";
+}
+
 // A beam that meets two collinear copies of a segment at the same points: the
 // later segment must win every tie, and a ray that ends exactly on a vertex
 // shared by two segments must go the way FindNearestHit sends it.
@@ -219,6 +239,48 @@ TEST(ExactMemo, GivesTheFunctionsOwnBitsForEveryArgument) {
   const int before = atanCalls;
   memo(0.75);
   EXPECT_EQ(atanCalls, before);
+}
+
+
+// Not symmetric, so that swapped arguments must be told apart.
+struct CountingTurn {
+  int* calls;
+  double operator()(double a, double b) {
+    ++*calls;
+    return std::atan(a) - 2 * std::tan(b);
+  }
+};
+
+TEST(ExactPairMemo, GivesTheFunctionsOwnBitsForEveryPairOfArguments) {
+  int calls = 0;
+  ExactPairMemo<CountingTurn, 4> memo(CountingTurn{&calls});  // 16 entries: collisions certain
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> values{0.0, -0.0, 1.0, -1.0, inf, -inf, nan, 1e-300, 5e-324,
+                             std::nextafter(1.0, 2.0)};
+  std::mt19937_64 gen(4);
+  for (int i = 0; i < 20; ++i) values.push_back(std::bit_cast<double>(gen()));
+  for (int round = 0; round < 2; ++round) {
+    for (double a : values) {
+      for (double b : values) {
+        const double expected = std::atan(a) - 2 * std::tan(b);
+        const double got = memo(a, b);
+        ASSERT_TRUE(SameBits(got, expected) || (std::isnan(got) && std::isnan(expected)))
+            << std::hexfloat << a << ", " << b;
+      }
+    }
+  }
+  // Each argument's sign is part of the key, in either place.
+  EXPECT_TRUE(std::signbit(memo(-0.0, 0.0)));
+  EXPECT_FALSE(std::signbit(memo(0.0, -0.0)));
+  // A repeated pair is answered from the table; the same two the other way
+  // round are not.
+  memo(0.25, 0.75);
+  const int before = calls;
+  memo(0.25, 0.75);
+  EXPECT_EQ(calls, before);
+  memo(0.75, 0.25);
+  EXPECT_EQ(calls, before + 1);
 }
 
 }  // namespace
