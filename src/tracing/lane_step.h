@@ -74,7 +74,7 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ray
   using M = typename V::Mask;
   const M allLanes = V::AllLanes();
   M found = V::NoLanes();
-  T bestDistance = V::Zero();
+  T bestSquare = V::Zero();  // of the nearest hit's distance
   for (int k = 0; k < segmentCount; ++k) {
     const StepSegment& s = segments[k];
     // IntersectLines' meeting point and inside flag, lane by lane.
@@ -118,16 +118,25 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ray
     inside = V::AndNot(V::Eq(ray.skip_k, index), inside);
     if (!V::Any(inside)) continue;
 
+    // Distance's square, before its root. The root is monotonic, so the
+    // roots compare as the squares do, except that two different squares
+    // may have the same root: where the squares say farther, the roots
+    // decide. A NaN compares false both ways, as its root does.
     const T ey = V::Sub(ray.c_y, my);
     const T ex = V::Sub(ray.c_x, mx);
-    const T d = V::Sqrt(V::Add(V::Mul(ey, ey), V::Mul(ex, ex)));
+    const T square = V::Add(V::Mul(ey, ey), V::Mul(ex, ex));
     // <=, not <: a later segment at the same distance takes over.
-    const M take = V::And(inside, V::Or(V::AndNot(found, allLanes), V::Le(d, bestDistance)));
+    M nearer = V::Or(V::AndNot(found, allLanes), V::Le(square, bestSquare));
+    const M farther = V::And(V::And(inside, found), V::Gt(square, bestSquare));
+    if (V::Any(farther)) {
+      nearer = V::Or(nearer, V::And(farther, V::Eq(V::Sqrt(square), V::Sqrt(bestSquare))));
+    }
+    const M take = V::And(inside, nearer);
     found = V::Or(found, take);
     bestSegment = V::Select(take, index, bestSegment);
     bestX = V::Select(take, mx, bestX);
     bestY = V::Select(take, my, bestY);
-    bestDistance = V::Select(take, d, bestDistance);
+    bestSquare = V::Select(take, square, bestSquare);
   }
 }
 
@@ -179,7 +188,8 @@ struct CostBatch {
   double* distance;
 };
 
-// DistanceToLine lane by lane: both of its cases computed, the one it takes kept.
+// DistanceToLine lane by lane: the distance to the line, and to the last point
+// in the lanes whose two points coincide.
 template <typename V>
 inline void DistanceLanes(double targetX, double targetY, const CostBatch& batch) {
   using T = typename V::Type;
@@ -189,12 +199,14 @@ inline void DistanceLanes(double targetX, double targetY, const CostBatch& batch
     const T dx = V::Sub(V::Load(batch.previousX + b), l1x);
     const T dy = V::Sub(V::Load(batch.previousY + b), l1y);
     const typename V::Mask coincident = V::And(V::Eq(dy, zero), V::Eq(dx, zero));
-    const T ey = V::Sub(py, l1y), ex = V::Sub(px, l1x);
-    const T toPoint = V::Sqrt(V::Add(V::Mul(ey, ey), V::Mul(ex, ex)));
     const T cross = V::Add(V::Sub(V::Mul(dy, px), V::Mul(dx, py)),
                            V::Sub(V::Mul(dx, l1y), V::Mul(dy, l1x)));
-    const T toLine = V::Div(V::Abs(cross), V::Sqrt(V::Add(V::Mul(dx, dx), V::Mul(dy, dy))));
-    V::Store(batch.distance + b, V::Select(coincident, toPoint, toLine));
+    T distance = V::Div(V::Abs(cross), V::Sqrt(V::Add(V::Mul(dx, dx), V::Mul(dy, dy))));
+    if (V::Any(coincident)) {  // rare: a ray's last leg of no length
+      const T ey = V::Sub(py, l1y), ex = V::Sub(px, l1x);
+      distance = V::Select(coincident, V::Sqrt(V::Add(V::Mul(ey, ey), V::Mul(ex, ex))), distance);
+    }
+    V::Store(batch.distance + b, distance);
   }
 }
 
