@@ -164,7 +164,7 @@ int BeamTracer::Advance(const StepBatch& step, const int* rayOf, int activeCount
     const int ray = rayOf[slot];
     const Point2 from{step.cx[slot], step.cy[slot]};
     RayPath& path = rayRecords[ray].path;
-    if constexpr (kFirst) path.ExtendTo(1, from);
+    if constexpr (kFirst) path.PlaceAhead(1, from);
     const int best = static_cast<int>(hitSegment[slot]);
     if (best < 0) {
       const Point2 escape{step.dx[slot], step.dy[slot]};
@@ -173,11 +173,12 @@ int BeamTracer::Advance(const StepBatch& step, const int* rayOf, int activeCount
       continue;
     }
     const Point2 hit{hitX[slot], hitY[slot]};
-    path.ExtendTo(length, hit);
     if (full) {
+      path.ExtendTo(length, hit);
       Finished(ray, hit, from);
       continue;
     }
+    path.PlaceAhead(length, hit);
     const int r = reflecting++;
     const SegmentLine& mirror = segments[best];
     rayOfSlot[r] = ray;

@@ -46,6 +46,13 @@ class RayPath {
     count = length;
   }
 
+  // Puts p where ExtendTo(length, p) would, leaving the count for a caller
+  // that will extend the path further before anyone reads it.
+  void PlaceAhead(std::size_t length, Point2 p) {
+    if (length == 0 || length > kCapacity) std::terminate();
+    points[length - 1] = p;
+  }
+
   const Point2& operator[](std::size_t i) const { return points[i]; }
   Point2& operator[](std::size_t i) { return points[i]; }
   const Point2& back() const { return points[count - 1]; }
