@@ -11,7 +11,10 @@ namespace reflector {
 // A value type: copies own their own vertices, records and paths.
 struct Candidate {
   std::vector<Point2> vertices;       // as many as the snapshot's, always
-  std::vector<RayRecord> rayRecords;  // one per beam ray after an evaluation
+  // One per beam ray after an evaluation. The best's are always its own; a
+  // copy made by SelectSurvivors keeps those of its former self until it is
+  // traced again.
+  std::vector<RayRecord> rayRecords;
   double score = 0.0;                 // lower is better; 0 before the first evaluation
 };
 

@@ -1,5 +1,6 @@
 #include "optimizer/evolution.h"
 
+#include <array>
 #include <cmath>
 
 #include "geometry/random.h"
@@ -35,19 +36,67 @@ void MutatePopulation(Population& population) {
   }
 }
 
-void ReplaceWorstWithBest(Population& population) {
-  auto& candidates = population.candidates;
-  const int n = static_cast<int>(candidates.size());
-  if (n < 2) return;
+namespace {
 
+struct BestAndWorst {
   int best = 0;
   int worst = 0;
+};
+
+// The first best and the first worst, as ReplaceWorstWithBest picks them.
+BestAndWorst Pick(const std::vector<Candidate>& candidates) {
+  BestAndWorst pick;
+  const int n = static_cast<int>(candidates.size());
   for (int i = 0; i < n; ++i) {
-    if (Better(candidates[i].score, candidates[best].score)) best = i;
-    if (Worse(candidates[i].score, candidates[worst].score)) worst = i;
+    if (Better(candidates[i].score, candidates[pick.best].score)) pick.best = i;
+    if (Worse(candidates[i].score, candidates[pick.worst].score)) pick.worst = i;
   }
-  if (best != worst) candidates[worst] = candidates[best];
-  population.bestIndex = best;
+  return pick;
+}
+
+}  // namespace
+
+void ReplaceWorstWithBest(Population& population) {
+  auto& candidates = population.candidates;
+  if (candidates.size() < 2) return;
+  const BestAndWorst pick = Pick(candidates);
+  if (pick.best != pick.worst) candidates[pick.worst] = candidates[pick.best];
+  population.bestIndex = pick.best;
+}
+
+void SelectSurvivors(Population& population, int rounds) {
+  auto& candidates = population.candidates;
+  const int n = static_cast<int>(candidates.size());
+  if (n > kPopulationSize) {
+    for (int round = 0; round < rounds; ++round) ReplaceWorstWithBest(population);
+    return;
+  }
+  if (n < 2) return;
+  // Whose rays each candidate's should be. The one copied is always a best, whose
+  // score is the lowest there is; it is never the worst of a later round,
+  // since that would take every score to be equal, and then nothing is
+  // copied. So the candidate a copy's rays come from keeps them to the end.
+  std::array<int, kPopulationSize> raysOf{};
+  for (int i = 0; i < n; ++i) raysOf[static_cast<std::size_t>(i)] = i;
+  for (int round = 0; round < rounds; ++round) {
+    const BestAndWorst pick = Pick(candidates);
+    if (pick.best != pick.worst) {
+      Candidate& copy = candidates[static_cast<std::size_t>(pick.worst)];
+      const Candidate& best = candidates[static_cast<std::size_t>(pick.best)];
+      copy.vertices = best.vertices;
+      copy.score = best.score;
+      raysOf[static_cast<std::size_t>(pick.worst)] = raysOf[static_cast<std::size_t>(pick.best)];
+    }
+    population.bestIndex = pick.best;
+  }
+  for (int i = 0; i < n; ++i) {
+    const int from = raysOf[static_cast<std::size_t>(i)];
+    if (from == i) continue;
+    if (i == population.bestIndex) {
+      candidates[static_cast<std::size_t>(i)].rayRecords =
+          candidates[static_cast<std::size_t>(from)].rayRecords;
+    }
+  }
 }
 
 }  // namespace reflector

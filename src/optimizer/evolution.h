@@ -21,4 +21,14 @@ void MutatePopulation(Population& population);
 // best while a number is there.
 void ReplaceWorstWithBest(Population& population);
 
+// A generation's selection: ReplaceWorstWithBest rounds times, with the same
+// vertices, scores and bestIndex, but without copying rays that nobody
+// reads. Every candidate is traced again in the next generation, and until
+// then only the best's rays are drawn; so a copy takes the rays of the
+// candidate it copies only if it is named best at the end. The other copies
+// keep the rays of their last evaluation, stale until they are traced
+// again (writing anything over them costs as much as the copy). Populations
+// of more than ten are copied whole.
+void SelectSurvivors(Population& population, int rounds);
+
 }  // namespace reflector

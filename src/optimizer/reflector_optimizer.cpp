@@ -104,7 +104,7 @@ void ReflectorOptimizer::RunGenerations() {
       reflector::MutatePopulation(working);
       for (int i = 0; i < kPopulationSize && !stopped; ++i) stopped = !EvaluateCandidate(working, i);
       if (stopped) break;
-      for (int i = 0; i < kReplacementsPerGeneration; ++i) reflector::ReplaceWorstWithBest(working);
+      reflector::SelectSurvivors(working, kReplacementsPerGeneration);
       PublishGeneration(generation + 1);
       // The next generation starts from the one just published. Every
       // candidate's rays are traced again, so the vertices and scores are

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "geometry/random.h"
 
@@ -75,6 +76,54 @@ TEST(ReplaceWorstWithBest, NotANumberNeverBecomesTheBest) {
   ReplaceWorstWithBest(q);
   EXPECT_EQ(q.bestIndex, 3);
   EXPECT_EQ(Origin(q, 0), 3);
+}
+
+// A candidate's rays, told apart by their first point's x.
+double RaysOrigin(const Population& p, int i) {
+  return p.candidates[i].rayRecords[0].path[0].x;
+}
+
+TEST(SelectSurvivors, CopiesTheRaysOfOnlyTheCandidateNamedBest) {
+  // Candidate 0 copies 9 in the first round and is named best in the last.
+  Population p = WithScores({9, 8, 7, 6, 5, 4, 3, 2, 1, 0});
+  SelectSurvivors(p, 5);
+  EXPECT_EQ(p.bestIndex, 0);
+  EXPECT_EQ(RaysOrigin(p, 0), 9);
+  for (int i = 1; i < 5; ++i) {
+    EXPECT_EQ(Origin(p, i), 9) << i;
+    EXPECT_EQ(RaysOrigin(p, i), i) << i;  // stale until traced again
+  }
+  for (int i = 5; i < 10; ++i) EXPECT_EQ(RaysOrigin(p, i), i) << i;
+}
+
+TEST(SelectSurvivors, LeavesWhatFiveReplacementsLeaveButTheOtherCopiesRays) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::mt19937 gen(8);
+  for (int trial = 0; trial < 2000; ++trial) {
+    const int n = 2 + static_cast<int>(gen() % 9);
+    std::vector<double> scores;
+    for (int i = 0; i < n; ++i) {
+      const unsigned kind = gen() % 8;
+      scores.push_back(kind == 0 ? nan : static_cast<double>(gen() % (kind < 4 ? 3 : 100)));
+    }
+    const int rounds = static_cast<int>(gen() % 7);
+    Population selected = WithScores(scores);
+    Population replaced = WithScores(scores);
+    SelectSurvivors(selected, rounds);
+    for (int round = 0; round < rounds; ++round) ReplaceWorstWithBest(replaced);
+    ASSERT_EQ(selected.bestIndex, replaced.bestIndex) << trial;
+    for (int i = 0; i < n; ++i) {
+      const Candidate& a = selected.candidates[i];
+      const Candidate& b = replaced.candidates[i];
+      ASSERT_EQ(a.vertices, b.vertices) << trial << " candidate " << i;
+      ASSERT_TRUE(a.score == b.score || (std::isnan(a.score) && std::isnan(b.score))) << trial;
+      if (i == replaced.bestIndex || Origin(replaced, i) == i) {
+        ASSERT_EQ(RaysOrigin(selected, i), RaysOrigin(replaced, i)) << trial << " candidate " << i;
+      } else {
+        ASSERT_EQ(RaysOrigin(selected, i), i) << trial << " candidate " << i;
+      }
+    }
+  }
 }
 
 TEST(Candidate, CopiesAreDeep) {

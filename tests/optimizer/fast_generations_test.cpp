@@ -21,8 +21,10 @@ bool SameBits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-// The generation loop written out with the reference evaluator.
-Population ReferenceGenerations(const SceneSnapshot& scene, std::uint32_t generations) {
+// The generation loop written out with the reference evaluator; selection
+// as the optimiser does it, or with every copy taking the rays it copies.
+Population ReferenceGenerations(const SceneSnapshot& scene, std::uint32_t generations,
+                                bool copyEveryRay = false) {
   Population population;
   FillPopulation(population, scene);
   for (std::uint32_t g = 0; g < generations; ++g) {
@@ -33,7 +35,11 @@ Population ReferenceGenerations(const SceneSnapshot& scene, std::uint32_t genera
       candidate.rayRecords = std::move(beam.rayRecords);
       candidate.score = beam.score;
     }
-    for (int i = 0; i < 5; ++i) ReplaceWorstWithBest(population);
+    if (copyEveryRay) {
+      for (int i = 0; i < 5; ++i) ReplaceWorstWithBest(population);
+    } else {
+      SelectSurvivors(population, 5);
+    }
   }
   return population;
 }
@@ -88,6 +94,16 @@ TEST(FastGenerations, MatchTheReferenceOnEveryStoredScene) {
     const Population actual = OptimizerGenerations(scene.snapshot, kGenerations);
     EXPECT_EQ(RandomState(), stateAfter) << scene.name;
     ASSERT_TRUE(Identical(actual, expected)) << scene.name;
+    // The rays the window draws are the best's, as they are with every ray copied.
+    SetRandomState(1);
+    Population wholeCopies = ReferenceGenerations(scene.snapshot, kGenerations, true);
+    ASSERT_EQ(actual.bestIndex, wholeCopies.bestIndex) << scene.name;
+    for (std::size_t c = 0; c < actual.candidates.size(); ++c) {
+      if (static_cast<int>(c) != actual.bestIndex) {
+        wholeCopies.candidates[c].rayRecords = actual.candidates[c].rayRecords;
+      }
+    }
+    ASSERT_TRUE(Identical(actual, wholeCopies)) << scene.name << ", every ray copied";
   }
   SetRandomState(1);
 }
