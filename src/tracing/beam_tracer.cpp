@@ -202,8 +202,10 @@ int BeamTracer::Advance(const StepBatch& step, const int* rayOf, int activeCount
   lanesOf->reflectionAngles(batch, rayAngle.data(), turnAngle.data());
   // tan(atan(mr) + 2 atan(t)), as ReflectRayWith takes it. The padding's
   // slopes come out unread.
-  for (int r = 0; r < reflecting; ++r) reflectedSlopes[r] = reflectedSlope(rayAngle[r], turnAngle[r]);
-  lanesOf->reflectedPoints(batch, reflectedSlopes.data(), dx.data(), dy.data());
+  for (int r = 0; r < reflecting; ++r) {
+    outgoingSlope[r] = reflectedSlope(rayAngle[r], turnAngle[r]);
+  }
+  lanesOf->reflectedPoints(batch, outgoingSlope.data(), dx.data(), dy.data());
   ReflectedSlope& memo = reflectedSlope.function();
   for (int u = 0; u < uncommonCount; ++u) {
     const int r = uncommon[u];

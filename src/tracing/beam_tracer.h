@@ -132,7 +132,7 @@ class BeamTracer {
   // ray's slope. Reflections the lanes do not cover, with a vertical ray or
   // mirror, are listed by slot.
   alignas(64) std::array<double, kSlots> fromX{}, fromY{}, mirrorSlope{};
-  alignas(64) std::array<double, kSlots> rayAngle{}, turnAngle{}, reflectedSlopes{};
+  alignas(64) std::array<double, kSlots> rayAngle{}, turnAngle{}, outgoingSlope{};
   std::array<int, kSlots> uncommon{};
 };
 

@@ -170,7 +170,8 @@ TEST_P(BeamTracerWidth, MatchesTheReferenceOnGeneratedScenes) {
 TEST_P(BeamTracerWidth, StartsNewRaysWhenTheSourceOrTheAimChanges) {
   BeamTracer tracer(GetParam());
   SceneSnapshot scene{{{0, 0}, {60, 400}, {300, 380}}, {-200, 200}, {100, 200}, {50, 200}};
-  for (const Point2 aim : {Point2{100, 200}, Point2{100, 260}, Point2{-200, 500}, Point2{100, 200}}) {
+  for (const Point2 aim :
+       {Point2{100, 200}, Point2{100, 260}, Point2{-200, 500}, Point2{100, 200}}) {
     scene.aim = aim;
     ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices)) << aim.x << ", " << aim.y;
   }
