@@ -89,13 +89,13 @@ void SelectSurvivors(Population& population, int rounds) {
     }
     population.bestIndex = pick.best;
   }
-  for (int i = 0; i < n; ++i) {
-    const int from = raysOf[static_cast<std::size_t>(i)];
-    if (from == i) continue;
-    if (i == population.bestIndex) {
-      candidates[static_cast<std::size_t>(i)].rayRecords =
-          candidates[static_cast<std::size_t>(from)].rayRecords;
-    }
+  // Only the one named best at the end takes the rays it copies.
+  const int best = population.bestIndex;
+  if (best < 0 || best >= n) return;
+  const int from = raysOf[static_cast<std::size_t>(best)];
+  if (from != best) {
+    candidates[static_cast<std::size_t>(best)].rayRecords =
+        candidates[static_cast<std::size_t>(from)].rayRecords;
   }
 }
 

@@ -41,8 +41,7 @@ class RayPath {
   // that knows the path held length - 1 points (every ray still travelling
   // after the same number of steps does): no read of the count to wait for.
   void ExtendTo(std::size_t length, Point2 p) {
-    if (length == 0 || length > kCapacity) std::terminate();
-    points[length - 1] = p;
+    PlaceAhead(length, p);
     count = length;
   }
 

@@ -216,21 +216,30 @@ double CountingAtan(double x) {
   return std::atan(x);
 }
 
+// Signed zeros, infinities, a NaN, subnormals and a value next to 1, then
+// random bit patterns.
+std::vector<double> AwkwardArguments(std::uint64_t seed, int randomCount) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> values{0.0, -0.0, 1.0, -1.0, inf, -inf, nan, 1e-300, 5e-324,
+                             std::nextafter(1.0, 2.0)};
+  std::mt19937_64 gen(seed);
+  for (int i = 0; i < randomCount; ++i) values.push_back(std::bit_cast<double>(gen()));
+  return values;
+}
+
+// The same bits, or both NaN (whose payloads libm need not keep).
+bool SameResult(double got, double expected) {
+  return SameBits(got, expected) || (std::isnan(got) && std::isnan(expected));
+}
+
 TEST(ExactMemo, GivesTheFunctionsOwnBitsForEveryArgument) {
   ExactMemo<CountingAtan, 4> memo;  // 16 entries: collisions are certain
   atanCalls = 0;
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double inf = std::numeric_limits<double>::infinity();
-  std::vector<double> arguments{0.0, -0.0, 1.0, -1.0, inf, -inf, nan, 1e-300, 5e-324,
-                                std::nextafter(1.0, 2.0)};
-  std::mt19937_64 gen(3);
-  for (int i = 0; i < 200; ++i) arguments.push_back(std::bit_cast<double>(gen()));
+  const std::vector<double> arguments = AwkwardArguments(3, 200);
   for (int round = 0; round < 3; ++round) {
     for (double x : arguments) {
-      const double expected = std::atan(x);
-      const double got = memo(x);
-      ASSERT_TRUE(SameBits(got, expected) || (std::isnan(got) && std::isnan(expected)))
-          << std::hexfloat << x;
+      ASSERT_TRUE(SameResult(memo(x), std::atan(x))) << std::hexfloat << x;
     }
   }
   // -0 is its own key: atan(-0) is -0, not the +0 every entry starts with.
@@ -241,7 +250,6 @@ TEST(ExactMemo, GivesTheFunctionsOwnBitsForEveryArgument) {
   memo(0.75);
   EXPECT_EQ(atanCalls, before);
 }
-
 
 // Not symmetric, so that swapped arguments must be told apart.
 struct CountingTurn {
@@ -255,18 +263,11 @@ struct CountingTurn {
 TEST(ExactPairMemo, GivesTheFunctionsOwnBitsForEveryPairOfArguments) {
   int calls = 0;
   ExactPairMemo<CountingTurn, 4> memo(CountingTurn{&calls});  // 16 entries: collisions certain
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double inf = std::numeric_limits<double>::infinity();
-  std::vector<double> values{0.0, -0.0, 1.0, -1.0, inf, -inf, nan, 1e-300, 5e-324,
-                             std::nextafter(1.0, 2.0)};
-  std::mt19937_64 gen(4);
-  for (int i = 0; i < 20; ++i) values.push_back(std::bit_cast<double>(gen()));
+  const std::vector<double> values = AwkwardArguments(4, 20);
   for (int round = 0; round < 2; ++round) {
     for (double a : values) {
       for (double b : values) {
-        const double expected = std::atan(a) - 2 * std::tan(b);
-        const double got = memo(a, b);
-        ASSERT_TRUE(SameBits(got, expected) || (std::isnan(got) && std::isnan(expected)))
+        ASSERT_TRUE(SameResult(memo(a, b), std::atan(a) - 2 * std::tan(b)))
             << std::hexfloat << a << ", " << b;
       }
     }
