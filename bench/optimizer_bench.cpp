@@ -3,18 +3,22 @@
 //   - generations per second on each bench scene of the plain generation
 //     loop with the reference evaluator and of the optimiser's own loop with
 //     the fast tracer, on this thread (per second of its processor time),
-//     and their ratio; and the
+//     and their ratio; the optimiser's own loop again with the C library's
+//     atan and tan in place of the correctly rounded ones, and what the
+//     correctly rounded ones cost against it (its populations take other
+//     paths, but do the same kind of work); and the
 //     optimiser's own worker on the scene (wall time, at its low priority);
 //   - restart latency (retire the running optimiser, build a new one), idle and
 //     with two CPU-bound threads at normal priority;
 //   - how long a paint waits for the worker's lock.
 //
 //   optimizer_bench                      everything
-//   optimizer_bench --loop SCENE fast|reference GENERATIONS
+//   optimizer_bench --loop SCENE fast|reference|libm GENERATIONS
 //                                        only that loop, for instruction counts
 //                                        (see bench/instructions_per_generation.sh)
 #include <time.h>
 
+#include <cmath>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -54,7 +58,8 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 // leave the same vertices, scores and best.
 class Loop {
  public:
-  Loop(const SceneSnapshot& scene, bool fast) : scene(scene), fast(fast) {
+  Loop(const SceneSnapshot& scene, bool fast, SlopeFunctions functions = {})
+      : scene(scene), fast(fast), tracer(BeamTracer::Width::kEightLanes, functions) {
     FillPopulation(population, scene);
   }
 
@@ -119,8 +124,13 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// The C library's atan and tan, for what the correctly rounded ones cost.
+double LibraryAtan(double x) { return std::atan(x); }
+double LibraryTan(double x) { return std::tan(x); }
+constexpr SlopeFunctions kLibraryFunctions{LibraryAtan, LibraryTan};
+
 struct LoopComparison {
-  double reference, fast, ratio;
+  double reference, fast, ratio, library, cost;
 };
 
 // The two loops in turns, a short run of each per round, each going on from
@@ -133,16 +143,20 @@ LoopComparison CompareLoops(const SceneSnapshot& scene) {
   constexpr int kWarmGenerations = 1500;
   constexpr int kRounds = 7;
   constexpr double kSeconds = 0.15;
-  Loop reference(scene, false), fast(scene, true);
+  Loop reference(scene, false), fast(scene, true), library(scene, true, kLibraryFunctions);
   for (int g = 0; g < kWarmGenerations; ++g) reference.Generation();
   for (int g = 0; g < kWarmGenerations; ++g) fast.Generation();
-  std::vector<double> referenceRates, fastRates, ratios;
+  for (int g = 0; g < kWarmGenerations; ++g) library.Generation();
+  std::vector<double> referenceRates, fastRates, ratios, libraryRates, costs;
   for (int round = 0; round < kRounds; ++round) {
     referenceRates.push_back(LoopRate(reference, kSeconds));
     fastRates.push_back(LoopRate(fast, kSeconds));
+    libraryRates.push_back(LoopRate(library, kSeconds));
     ratios.push_back(fastRates.back() / referenceRates.back());
+    costs.push_back(1 - fastRates.back() / libraryRates.back());
   }
-  return {Median(referenceRates), Median(fastRates), Median(ratios)};
+  return {Median(referenceRates), Median(fastRates), Median(ratios), Median(libraryRates),
+          Median(costs)};
 }
 
 // The real optimiser: its worker from construction to Done.
@@ -156,14 +170,14 @@ double WorkerRate(const SceneSnapshot& scene, std::uint32_t generations) {
 }
 
 void GenerationTable() {
-  std::printf("%-12s %14s %14s %8s %14s\n", "scene", "reference/s", "fast/s", "ratio",
-              "worker/s");
+  std::printf("%-12s %14s %14s %8s %14s %9s %14s\n", "scene", "reference/s", "fast/s", "ratio",
+              "libm fast/s", "cr cost", "worker/s");
   for (const NamedScene& scene : BenchScenes()) {
     const LoopComparison loops = CompareLoops(scene.snapshot);
     const double worker =
         WorkerRate(scene.snapshot, static_cast<std::uint32_t>(loops.fast * 0.5) + 1);
-    std::printf("%-12s %14.0f %14.0f %7.1fx %14.0f\n", scene.name.c_str(), loops.reference,
-                loops.fast, loops.ratio, worker);
+    std::printf("%-12s %14.0f %14.0f %7.1fx %14.0f %8.1f%% %14.0f\n", scene.name.c_str(),
+                loops.reference, loops.fast, loops.ratio, loops.library, 100 * loops.cost, worker);
     std::fflush(stdout);
   }
 }
@@ -265,7 +279,9 @@ void Latencies() {
 int RunLoopOnly(const char* name, const char* kind, const char* count) {
   for (const NamedScene& scene : BenchScenes()) {
     if (scene.name != name) continue;
-    Loop loop(scene.snapshot, std::strcmp(kind, "fast") == 0);
+    const bool library = std::strcmp(kind, "libm") == 0;
+    Loop loop(scene.snapshot, library || std::strcmp(kind, "fast") == 0,
+              library ? kLibraryFunctions : SlopeFunctions{});
     const long generations = std::atol(count);
     for (long i = 0; i < generations; ++i) loop.Generation();
     std::printf("%s %s %ld generations, candidate 0 scores %.17g\n", name, kind, generations,

@@ -6,6 +6,7 @@
 #include "formats/json_reader.h"
 #include "formats/json_value.h"
 #include "formats/json_writer.h"
+#include "geometry/correctly_rounded.h"
 
 #ifndef REFLECTOR_VERSION
 #error "REFLECTOR_VERSION must be defined by the build"
@@ -115,7 +116,7 @@ bool ReadFields(const JsonValue& root, const std::string& name, Checkpoint& out,
                 std::string& error) {
   static constexpr const char* kKeys[] = {
       "format", "version",   "generations", "generationLimit", "seed",      "randomState",
-      "scene",  "bestIndex", "bestEver",    "candidates",      "checksum"};
+      "scene",  "bestIndex", "bestEver",    "candidates",      "checksum",  "numerics"};
   const JsonValue* m[std::size(kKeys)] = {};
   if (!TakeMembers(root, name, "the checkpoint", kKeys, m, error)) return false;
 
@@ -206,6 +207,9 @@ std::string CheckpointToText(const Checkpoint& checkpoint) {
   out += "{\"format\": \"";
   out += kFormatName;
   out += "\", \"version\": \"" REFLECTOR_VERSION "\"";
+  out += ", \"numerics\": \"";
+  out += kNumerics;
+  out += '"';
   out += ", \"generations\": " + std::to_string(checkpoint.generations);
   out += ", \"generationLimit\": " + std::to_string(checkpoint.generationLimit);
   out += ", \"seed\": " + std::to_string(checkpoint.seed);
@@ -264,6 +268,24 @@ bool ParseCheckpoint(std::string_view text, const std::string& name, Checkpoint&
   if (version->text != REFLECTOR_VERSION) {
     error = name + ": checkpoint from reflector " + Echo(version->text) +
             ", this is reflector " REFLECTOR_VERSION;
+    // 0.1 took atan and tan from the C library: continued here, the run would
+    // go on with other numbers than it began with.
+    if (version->text == "0.1") {
+      error += ", which computes atan and tan correctly rounded where 0.1 took the C library's, "
+               "so the run cannot continue as it began: resume it with reflector 0.1, or start "
+               "it again from its scene (--scene)";
+    }
+    return false;
+  }
+  const JsonValue* numerics = FindMember(root, "numerics");
+  if (!numerics || numerics->kind != JsonValue::Kind::String) {
+    error = name + ": damaged checkpoint: no \"numerics\"";
+    return false;
+  }
+  if (numerics->text != kNumerics) {
+    error = name + ": checkpoint made with the numerics \"" + Echo(numerics->text) +
+            "\", this build's are \"" + kNumerics +
+            "\": the run cannot continue as it began; start it again from its scene (--scene)";
     return false;
   }
 

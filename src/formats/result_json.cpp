@@ -1,6 +1,7 @@
 #include "formats/result_json.h"
 
 #include "formats/json_writer.h"
+#include "geometry/correctly_rounded.h"
 
 namespace reflector {
 
@@ -15,6 +16,9 @@ std::string ResultToJson(const RunResult& result) {
   std::string out;
   out += "{\"generations\": " + std::to_string(result.generations);
   out += ", \"seed\": " + std::to_string(result.seed);
+  out += ", \"numerics\": \"";
+  out += kNumerics;
+  out += '"';
   out += ", \"bestIndex\": " + std::to_string(population ? population->bestIndex : -1);
   out += ", \"bestEver\": ";
   if (result.bestEver) {

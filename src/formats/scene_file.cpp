@@ -51,16 +51,16 @@ bool ReadBestEverVertices(const JsonValue& value, const std::string& name,
 // for their types only.
 bool ParseResultAsScene(const JsonValue& root, const std::string& name, SceneDescription& scene,
                         std::string& error) {
-  static constexpr const char* kKeys[] = {"generations", "seed",  "bestIndex",
-                                          "bestEver",    "scene", "candidates"};
-  const JsonValue* members[6] = {};
+  static constexpr const char* kKeys[] = {"generations", "seed",       "bestIndex", "bestEver",
+                                          "scene",       "candidates", "numerics"};
+  const JsonValue* members[7] = {};
   for (const auto& [key, value] : root.members) {
     int slot = 0;
-    while (slot < 6 && key != kKeys[slot]) ++slot;
-    if (slot == 6) {
+    while (slot < 7 && key != kKeys[slot]) ++slot;
+    if (slot == 7) {
       error = WhereKey(name, value) + "unknown key \"" + Echo(key) +
-              "\" in a result (expected \"generations\", \"seed\", \"bestIndex\", \"bestEver\", "
-              "\"scene\" or \"candidates\")";
+              "\" in a result (expected \"generations\", \"seed\", \"numerics\", \"bestIndex\", "
+              "\"bestEver\", \"scene\" or \"candidates\")";
       return false;
     }
     if (members[slot]) {
@@ -70,6 +70,13 @@ bool ParseResultAsScene(const JsonValue& root, const std::string& name, SceneDes
     members[slot] = &value;
   }
 
+  // A result made with other numerics is still a good scene: only its mirror
+  // and seed are taken, and the run starts afresh.
+  if (members[6] && members[6]->kind != JsonValue::Kind::String) {
+    error = Where(name, *members[6]) + "\"numerics\" must be a string, not " +
+            DescribeKind(members[6]->kind);
+    return false;
+  }
   std::uint32_t number;
   long long index;
   if (members[0] && !ReadUint32(*members[0], name, "\"generations\"", number, error)) return false;

@@ -15,8 +15,8 @@ void ReflectRay(Point2 a, Point2 b, Point2 s, Point2 h, Point2* reflected);
 // The same construction with atan and tan supplied by the caller, for callers
 // that remember them (see ExactMemo), and the mirror's slope too: mirrorSlope
 // must be Slope(a, b) when a.x != b.x (it is unread otherwise), as a caller
-// that prepared the segment has it. ReflectRay is this with std::atan and
-// std::tan; given functions with the same results, the result has the same bits.
+// that prepared the segment has it. ReflectRay is this with CorrectlyRoundedAtan
+// and CorrectlyRoundedTan; given functions with the same results, the result has the same bits.
 template <typename AtanFunction, typename TanFunction>
 Point2 ReflectRayWith(Point2 a, Point2 b, double mirrorSlope, Point2 s, Point2 h,
                       AtanFunction&& atan, TanFunction&& tan) {

@@ -57,8 +57,13 @@ const LaneFunctions& FunctionsOf(BeamTracer::Width width) {
 
 BeamTracer::BeamTracer() : BeamTracer(Width::kEightLanes) {}
 
-BeamTracer::BeamTracer(Width wanted)
-    : width(WidestUpTo(wanted)), lanesOf(&FunctionsOf(width)), lanes(lanesOf->lanes) {}
+BeamTracer::BeamTracer(Width wanted) : BeamTracer(wanted, SlopeFunctions{}) {}
+
+BeamTracer::BeamTracer(Width wanted, SlopeFunctions functions)
+    : width(WidestUpTo(wanted)),
+      lanesOf(&FunctionsOf(width)),
+      lanes(lanesOf->lanes),
+      reflectedSlope(ReflectedSlope(functions)) {}
 
 void BeamTracer::StartBeam(Point2 source, Point2 aim) {
   // By bits: a NaN or a -0 must make its own rays too.

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "geometry/correctly_rounded.h"
 #include "geometry/exact_memo.h"
 #include "geometry/exact_pair_memo.h"
 #include "geometry/point2.h"
@@ -16,15 +17,22 @@
 
 namespace reflector {
 
-inline double Atan(double x) { return std::atan(x); }
-inline double Tan(double x) { return std::tan(x); }
+// The atan and tan a tracer reflects with. Runs use the program's own
+// correctly rounded ones, which give the same bits on every machine; the
+// benchmarks give the C library's to compare their cost.
+struct SlopeFunctions {
+  double (*atan)(double) = CorrectlyRoundedAtan;
+  double (*tan)(double) = CorrectlyRoundedTan;
+};
 
 // tan(atan(mr) + 2 atan(t)), the reflected ray's slope in ReflectRayWith's
 // common case, from the incoming ray's slope and the tangent of its angle
 // with the mirror; atan and tan remembered by argument.
 struct ReflectedSlope {
-  ExactMemo<Atan> atan;
-  ExactMemo<Tan> tan;
+  explicit ReflectedSlope(SlopeFunctions functions = {})
+      : atan(functions.atan), tan(functions.tan) {}
+  ExactMemo<> atan;
+  ExactMemo<> tan;
   double operator()(double mr, double t) { return tan(atan(mr) + 2 * atan(t)); }
 };
 
@@ -53,6 +61,8 @@ class BeamTracer {
   // A given width, for tests that check each; one the processor cannot run
   // gives the widest it can.
   explicit BeamTracer(Width width);
+  // A given width and atan and tan, for the benchmarks.
+  BeamTracer(Width width, SlopeFunctions functions);
 
   // Whether this processor runs a width.
   static bool Available(Width width);
