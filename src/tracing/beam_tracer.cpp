@@ -23,8 +23,12 @@ constexpr std::array<double, kBeamRayCount> kRayOffsets = [] {
 }  // namespace
 
 bool BeamTracer::Available(Width width) {
+#if defined(__x86_64__)
   static const bool avx = __builtin_cpu_supports("avx");
   static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+#else
+  constexpr bool avx = false, avx512 = false;  // two lanes only (NEON on aarch64)
+#endif
   switch (width) {
     case Width::kTwoLanes: return true;
     case Width::kFourLanes: return avx;
@@ -46,8 +50,13 @@ BeamTracer::Width WidestUpTo(BeamTracer::Width wanted) {
 
 const LaneFunctions& FunctionsOf(BeamTracer::Width width) {
   switch (width) {
+#if defined(__x86_64__)
     case BeamTracer::Width::kEightLanes: return kEightLaneFunctions;
     case BeamTracer::Width::kFourLanes: return kFourLaneFunctions;
+#else
+    case BeamTracer::Width::kEightLanes:
+    case BeamTracer::Width::kFourLanes:
+#endif
     case BeamTracer::Width::kTwoLanes: break;
   }
   return kTwoLaneFunctions;

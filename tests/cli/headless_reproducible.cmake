@@ -13,7 +13,7 @@ file(READ ${WORK_DIR}/reproducible_b.json b)
 if(NOT a STREQUAL b)
   message(FATAL_ERROR "two runs of 2000 generations wrote different populations")
 endif()
-if(NOT a MATCHES "^{\"generations\": 2000, \"seed\": 1, \"bestIndex\": [0-9], ")
+if(NOT a MATCHES "^{\"generations\": 2000, \"seed\": 1, \"numerics\": \"[^\"]+\", \"bestIndex\": [0-9], ")
   message(FATAL_ERROR "unexpected JSON: ${a}")
 endif()
 

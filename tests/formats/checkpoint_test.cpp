@@ -103,7 +103,8 @@ TEST(Checkpoint, WritesTheStoredLayout) {
   for (int i = 0; i < 10; ++i) rows += (i ? ",\n" : "\n") + row;
   EXPECT_EQ(text.substr(0, text.rfind(", \"checksum\"")),
             "{\"format\": \"reflector-checkpoint\", \"version\": \"" REFLECTOR_VERSION
-            "\", \"generations\": 0, \"generationLimit\": 10, \"seed\": 1, \"randomState\": 1, "
+            "\", \"numerics\": \"IEEE 754 double, correctly rounded atan and tan\", "
+            "\"generations\": 0, \"generationLimit\": 10, \"seed\": 1, \"randomState\": 1, "
             "\"scene\": {\"reflector\": [[1, 2.5]], \"source\": [150, 200], \"aim\": [500, 200], "
             "\"target\": [250, 200]}, \"bestIndex\": -1, \"bestEver\": null, \"candidates\": [" +
                 rows + "\n]");
@@ -131,6 +132,25 @@ TEST(Checkpoint, RefusesDamagedForeignAndInconsistentFiles) {
   EXPECT_EQ(ErrorOf(Resealed(Replace(text, "\"version\": \"" REFLECTOR_VERSION "\"",
                                      "\"version\": \"7.3\""))),
             "run.ckpt: checkpoint from reflector 7.3, this is reflector " REFLECTOR_VERSION);
+  // 0.1 took atan and tan from the C library (and wrote no "numerics"): its
+  // runs cannot go on here with the numbers they began with; the message
+  // says so and what to do.
+  const std::string earlier =
+      Resealed(Replace(Replace(text, "\"version\": \"" REFLECTOR_VERSION "\"", "\"version\": \"0.1\""),
+                       ", \"numerics\": \"IEEE 754 double, correctly rounded atan and tan\"", ""));
+  EXPECT_EQ(ErrorOf(earlier),
+            "run.ckpt: checkpoint from reflector 0.1, this is reflector " REFLECTOR_VERSION
+            ", which computes atan and tan correctly rounded where 0.1 took the C library's, so "
+            "the run cannot continue as it began: resume it with reflector 0.1, or start it "
+            "again from its scene (--scene)");
+  EXPECT_EQ(ErrorOf(Resealed(Replace(text, "correctly rounded atan and tan", "libm"))),
+            "run.ckpt: checkpoint made with the numerics \"IEEE 754 double, libm\", this build's "
+            "are \"IEEE 754 double, correctly rounded atan and tan\": the run cannot continue as "
+            "it began; start it again from its scene (--scene)");
+  EXPECT_EQ(ErrorOf(Resealed(Replace(text, ", \"numerics\": \"IEEE 754 double, correctly rounded "
+                                           "atan and tan\"",
+                                     ""))),
+            "run.ckpt: damaged checkpoint: no \"numerics\"");
   EXPECT_EQ(ErrorOf(R"({"reflector": []})"),
             "run.ckpt: not a checkpoint (no \"format\": \"reflector-checkpoint\")");
   EXPECT_EQ(ErrorOf(R"({"candidates": [], "scene": {"reflector": []}})"),

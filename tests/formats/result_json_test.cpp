@@ -59,7 +59,8 @@ TEST(ResultToJson, WritesTheStoredLayout) {
   result.population = &population;
   result.bestEver = BestEver{0.1, 5, {{0.5, 2}, {3, 4.75}}};
   EXPECT_EQ(ResultToJson(result),
-            "{\"generations\": 7, \"seed\": 4294967295, \"bestIndex\": 1, \"bestEver\": "
+            "{\"generations\": 7, \"seed\": 4294967295, \"numerics\": \"IEEE 754 double, correctly "
+            "rounded atan and tan\", \"bestIndex\": 1, \"bestEver\": "
             "{\"score\": 0.1, \"generation\": 5, \"vertices\": [[0.5, 2], [3, 4.75]]}, \"scene\": "
             "{\"reflector\": [[1, 2], [3, 4]], \"source\": [150, 200], \"aim\": [500, 200], "
             "\"target\": [250, 200]}, \"candidates\": [\n"
@@ -98,15 +99,16 @@ TEST(ResultToJson, EveryDoubleReadsBackBitForBit) {
   JsonValue root;
   JsonError e;
   ASSERT_TRUE(ParseJson(json, root, e)) << e.message;
-  ASSERT_EQ(root.members.size(), 6u);
-  const char* keys[] = {"generations", "seed", "bestIndex", "bestEver", "scene", "candidates"};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(root.members[i].key, keys[i]);
+  ASSERT_EQ(root.members.size(), 7u);
+  const char* keys[] = {"generations", "seed",  "numerics",  "bestIndex",
+                        "bestEver",    "scene", "candidates"};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(root.members[i].key, keys[i]);
   auto read = [](const JsonValue& v) {
     double x = std::numeric_limits<double>::quiet_NaN();
     std::from_chars(v.text.data(), v.text.data() + v.text.size(), x);
     return Bits(x);
   };
-  const JsonValue& candidates = root.members[5].value;
+  const JsonValue& candidates = root.members[6].value;
   ASSERT_EQ(candidates.items.size(), 10u);
   for (int i = 0; i < 10; ++i) {
     const Candidate& c = population.candidates[i];

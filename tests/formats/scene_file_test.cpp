@@ -163,7 +163,9 @@ TEST(ParseScene, AResultStartsARunFromItsBestMirror) {
             "s.json:1:61: \"bestIndex\" 10 is out of range (-1 to 9)");
   EXPECT_EQ(ErrorOf(R"({"candidates": [], "scene": {"reflector": []}, "runtime": 10})"),
             "s.json:1:48: unknown key \"runtime\" in a result (expected \"generations\", \"seed\", "
-            "\"bestIndex\", \"bestEver\", \"scene\" or \"candidates\")");
+            "\"numerics\", \"bestIndex\", \"bestEver\", \"scene\" or \"candidates\")");
+  EXPECT_EQ(ErrorOf(R"({"candidates": [], "scene": {"reflector": []}, "numerics": 2})"),
+            "s.json:1:60: \"numerics\" must be a string, not a number");
 }
 
 TEST(LoadSceneFile, ReportsFilesThatCannotBeRead) {
