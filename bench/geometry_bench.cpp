@@ -2,8 +2,11 @@
 // traced rays against the default reflector.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+#include <random>
 #include <vector>
 
+#include "geometry/correctly_rounded.h"
 #include "geometry/intersect_lines.h"
 #include "geometry/reflect_ray.h"
 #include "tracing/trace_path.h"
@@ -65,3 +68,43 @@ BENCHMARK(BM_TracePathCentralRayFreshPath);
 
 }  // namespace
 }  // namespace reflector
+
+// What a memo miss costs: the correctly rounded atan and tan against the C
+// library's, on arguments like the ones runs give (atan: log-uniform between
+// 2^-6 and 2^7; tan: between 2 and 4, next to pi), in random order so that
+// branches and table look-ups are not learnt.
+std::vector<double> Arguments(bool tangent) {
+  std::mt19937_64 gen(5);
+  std::vector<double> arguments(4096);
+  for (double& x : arguments) {
+    x = tangent ? std::uniform_real_distribution<double>(2, 4)(gen)
+                : std::exp2(std::uniform_real_distribution<double>(-6, 7)(gen));
+    if (gen() & 1) x = -x;
+  }
+  return arguments;
+}
+
+void RunOver(benchmark::State& state, double (*function)(double), bool tangent) {
+  const std::vector<double> arguments = Arguments(tangent);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(function(arguments[i]));
+    i = (i + 1) & (arguments.size() - 1);
+  }
+}
+void BM_CorrectlyRoundedAtan(benchmark::State& state) {
+  RunOver(state, reflector::CorrectlyRoundedAtan, false);
+}
+void BM_LibraryAtan(benchmark::State& state) {
+  RunOver(state, [](double x) { return std::atan(x); }, false);
+}
+void BM_CorrectlyRoundedTan(benchmark::State& state) {
+  RunOver(state, reflector::CorrectlyRoundedTan, true);
+}
+void BM_LibraryTan(benchmark::State& state) {
+  RunOver(state, [](double x) { return std::tan(x); }, true);
+}
+BENCHMARK(BM_CorrectlyRoundedAtan);
+BENCHMARK(BM_LibraryAtan);
+BENCHMARK(BM_CorrectlyRoundedTan);
+BENCHMARK(BM_LibraryTan);
