@@ -32,7 +32,7 @@
 //
 // Sum. |t| <= atan a whenever c > 0 (then a >= 2^-9), and pi/2 - atan u >
 // atan u, so the result's relative error stays below 2^-69.9 plus the
-// double-double operations' 2^-94 (measured against MPFR: 2^-71.5 at worst).
+// double-double operations' 2^-94 (measured against MPFR: 2^-71.3 at worst).
 // The rounding test is given 2^-68.
 namespace reflector::correctly_rounded {
 

@@ -12,28 +12,33 @@
 // Reduction. tan is odd, so take a = |x| <= 2^20, and k the integer nearest
 // a 2/pi (k < 2^20): a = k pi/2 + r, |r| <= pi/4 + 2^-33, and tan a is tan r
 // for even k, -1/tan r for odd k. pi/2 is held as P1 + P2 + P3 + P4, the
-// first three of 33 bits so that k Pi is exact; a - k P1 is exact (Sterbenz),
-// the next two subtractions are exact as double-doubles, and what is left
-// (k P4 rounded, k times pi/2's own remainder below 2^-157, two roundings of
-// low parts) errs by less than 2^-134 + 2^-105 |r|. An error e in r changes
-// tan r and 1/tan r by at most (1 + tan^2 r) / |tan r| e <= 2 e / |r| of
-// themselves, so the reduction adds 2^-133 / |r| to the relative bound: when
-// a is close to a multiple of pi/2 the bound grows and the test declines
-// rather than guess.
+// first three of 33 bits so that k Pi is exact; first = a - k P1 is exact
+// (Sterbenz) and within k P2 < 2^-13 of r, close enough to pick the table's
+// point c = ±j/512 nearest r (j = 0 .. 402, the sign of first) at once.
+// Then d = r - c: first - c is exact (Sterbenz, for j >= 1), the next two
+// subtractions are exact as double-doubles, and what is left (k P4 rounded,
+// k times pi/2's own remainder below 2^-157, two roundings of low parts)
+// errs by less than 2^-134 + 2^-105 |d|. An error e in r changes tan r and
+// 1/tan r by at most (1 + tan^2 r) / |tan r| e <= 2 e / |r| of themselves,
+// so the reduction adds 2^-133 / |r| to the relative bound (|r| >= |first|/2
+// when j >= 1): when a is close to a multiple of pi/2 the bound grows and the
+// test declines rather than guess.
 //
-// Table. With c = j/512 nearest |r| (j = 0 .. 402) and d = |r| - c
-// (|d| <= 2^-10; |r|.hi - c exact by Sterbenz),
+// Table. With |d| <= 2^-10 and |r| = j/512 + d (d's sign flipped with r's),
 //   tan(c + d) = (tan c + tan d) / (1 - tan c tan d),
 // and 1/tan(c + d) the same fraction upside down; tan c from the table
-// (error 2^-107).
+// (error 2^-107). The division's reciprocal is taken from doubles, before
+// the exact numerator and denominator are complete (double_double.h).
 //
 // Polynomial. tan d = d + d^3/3 + 2d^5/15 + 17d^7/315 + ..., s = d^2 <=
 // 2^-20. The correction d s (1/3 + s (2/15 + s 17/315)) is at most 2^-21.5 |d|
 // and errs by at most 2^-50.4 of itself in doubles, 2^-72 |d|; the terms
 // dropped are below 2^-85 |d|. The fraction's sensitivity to tan d is at
 // most 2.1, and |tan(c + d)| >= |d| when j >= 1, so tan r and 1/tan r err by
-// less than 2^-70.9 of themselves, plus 2^-99 from the double-double
-// operations. The rounding test is given 2^-68 plus the reduction's term.
+// less than 2^-70.9 of themselves, plus 2^-93 from the double-double
+// operations (measured against MPFR: 2^-72.5 at worst). The rounding test is
+// given 2^-68 plus the reduction's term. Signs are applied by multiplying,
+// not by branches: the signs of the program's arguments are not predictable.
 namespace reflector::correctly_rounded {
 
 namespace {
