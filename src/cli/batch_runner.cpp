@@ -1,5 +1,6 @@
 #include "cli/batch_runner.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -21,6 +22,7 @@
 
 #include "cli/interrupts.h"
 #include "formats/json_value.h"
+#include "formats/file_identity.h"
 #include "formats/output_file.h"
 #include "formats/result_json.h"
 
@@ -95,6 +97,56 @@ bool MakeOutputDirectory(const std::string& directory, std::string& error) {
     return false;
   }
   return true;
+}
+
+// The name of the input a result or the summary in the output folder would
+// overwrite, if any: a file there named as an output of this batch (summary.csv
+// or NAME-SEED.json, for a scene's NAME and a seed of the range) that is one
+// of the scene files, by identity (links included). Only files that exist can
+// be inputs, so reading the folder once finds every one.
+std::optional<std::string> InputAnOutputWouldOverwrite(const CommandLine& options,
+                                                       const std::vector<std::string>& names) {
+  std::vector<FileIdentity> inputs;
+  for (const std::string& scene : options.sceneFiles) {
+    const std::optional<FileIdentity> identity = IdentifyFile(scene);
+    inputs.push_back(identity.value_or(FileIdentity{}));
+  }
+  auto isOutputName = [&](const std::string& file) {
+    if (file == "summary.csv") return true;
+    constexpr std::string_view kSuffix = ".json";
+    if (!file.ends_with(kSuffix)) return false;
+    for (const std::string& name : names) {
+      if (file.size() <= name.size() + 1 + kSuffix.size() || !file.starts_with(name + "-")) continue;
+      const std::string seed =
+          file.substr(name.size() + 1, file.size() - name.size() - 1 - kSuffix.size());
+      std::uint64_t value = 0;
+      bool digits = !seed.empty() && seed.size() <= 10 && (seed == "0" || seed[0] != '0');
+      for (char c : seed) {
+        digits = digits && c >= '0' && c <= '9';
+        if (digits) value = value * 10 + static_cast<std::uint64_t>(c - '0');
+      }
+      if (digits && value >= options.firstSeed && value <= options.lastSeed) return true;
+    }
+    return false;
+  };
+  DIR* folder = opendir(options.outDir.c_str());
+  if (!folder) return std::nullopt;
+  std::optional<std::string> found;
+  while (const dirent* entry = readdir(folder)) {
+    const std::string file = entry->d_name;
+    if (!isOutputName(file)) continue;
+    const std::optional<FileIdentity> identity = IdentifyFile(JoinPath(options.outDir, file));
+    for (std::size_t i = 0; identity && i < inputs.size(); ++i) {
+      if (inputs[i] == *identity) {
+        found = options.sceneFiles[i] + " would be overwritten by the batch's " +
+                JoinPath(options.outDir, file);
+        break;
+      }
+    }
+    if (found) break;
+  }
+  closedir(folder);
+  return found;
 }
 
 // The child's last non-empty line, without the program's own "reflector: "
@@ -413,6 +465,11 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
   const std::string summaryFile = JoinPath(options.outDir, "summary.csv");
   if (!MakeOutputDirectory(options.outDir, error) || !CheckOutputWritable(summaryFile, error)) {
     std::fprintf(messages, "reflector: %s\n", error.c_str());
+    return 2;
+  }
+  if (const std::optional<std::string> overwritten = InputAnOutputWouldOverwrite(options, names)) {
+    std::fprintf(messages, "reflector: batch: %s; put the results in another folder (--out)\n",
+                 overwritten->c_str());
     return 2;
   }
 

@@ -3,7 +3,6 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
-#include <set>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -13,6 +12,7 @@
 #include "cli/interrupts.h"
 #include "formats/checkpoint.h"
 #include "formats/history_csv.h"
+#include "formats/file_identity.h"
 #include "formats/output_file.h"
 #include "formats/result_json.h"
 #include "formats/scene_file.h"
@@ -165,12 +165,30 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
       {"--json", &options.jsonFile},   {"--checkpoint", &options.checkpointFile},
       {"--history", &options.historyFile}, {"--png", &options.pngFile},
       {"--svg", &options.svgFile},     {"--plot", &options.plotFile}};
-  std::set<std::string> named;
+  // Paths are compared by the file they reach, not by their text: an output
+  // must not overwrite another, nor an input (but a checkpoint may take the
+  // place of the one it resumes).
+  const std::pair<const char*, const std::string*> inputs[] = {
+      {"--scene", &options.sceneFile}, {"--resume", &options.resumeFile}};
+  for (std::size_t i = 0; i < std::size(outputs); ++i) {
+    const auto& [option, path] = outputs[i];
+    if (path->empty() || *path == "-") continue;
+    for (std::size_t j = 0; j < i; ++j) {
+      const auto& [otherOption, otherPath] = outputs[j];
+      if (!otherPath->empty() && *otherPath != "-" && SameFile(*path, *otherPath)) {
+        return fail(2, *path + ": named by two outputs (" + otherOption + " and " + option + ")");
+      }
+    }
+    for (const auto& [inputOption, inputPath] : inputs) {
+      const bool resumedInPlace = std::string_view(option) == "--checkpoint" &&
+                                  std::string_view(inputOption) == "--resume";
+      if (!inputPath->empty() && !resumedInPlace && SameFile(*path, *inputPath)) {
+        return fail(2, *path + ": " + option + " would overwrite the " + inputOption + " file");
+      }
+    }
+  }
   for (const auto& [option, path] : outputs) {
     if (path->empty()) continue;
-    if (*path != "-" && !named.insert(*path).second) {
-      return fail(2, *path + ": named by two outputs");
-    }
     if (*path == "-" && std::string(option) != "--json") {
       return fail(2, std::string(option) + " writes a file, not standard output");
     }

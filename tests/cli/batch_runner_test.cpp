@@ -77,7 +77,7 @@ class BatchRunnerTest : public ::testing::Test {
     ASSERT_EQ(chmod(program_.c_str(), 0755), 0);
     setenv("FAKE_DIR", dir_.c_str(), 1);
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
 
   CommandLine Batch(std::vector<std::string> scenes, std::uint32_t firstSeed,
                     std::uint32_t lastSeed) {
@@ -187,6 +187,50 @@ TEST_F(BatchRunnerTest, RefusesUnusableOptionsBeforeStartingAnything) {
   EXPECT_EQ(messages_, "reflector: " + options.outDir + ": cannot create: Not a directory\n");
   for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
     EXPECT_FALSE(entry.path().filename().string().starts_with("args-")) << "a run was started";
+  }
+}
+
+// A result named like a scene file of the batch would replace that scene, and
+// a later run would read the result as its scene: refused before anything
+// runs, and the message names both files. Links reach the same file.
+TEST_F(BatchRunnerTest, RefusesResultsThatWouldOverwriteAScene) {
+  std::filesystem::create_directory(dir_ + "/out");
+  const std::string scene = R"({"reflector": [[494, 52], [494, 105]]})";
+  std::ofstream(dir_ + "/out/a.json") << scene;
+  std::ofstream(dir_ + "/out/a-1.json") << scene;
+  CommandLine options = Batch({"out/a.json", "out/a-1.json"}, 1, 2);
+  EXPECT_EQ(Run(options), 2);
+  EXPECT_EQ(messages_, "reflector: batch: " + dir_ + "/out/a-1.json would be overwritten by the "
+                       "batch's " + dir_ + "/out/a-1.json; put the results in another folder "
+                       "(--out)\n");
+  EXPECT_EQ(ReadFile(dir_ + "/out/a-1.json"), scene);
+
+  // Outside the seeds' range, no result takes the name: the batch runs.
+  options.firstSeed = options.lastSeed = 2;
+  EXPECT_EQ(Run(options), 0) << messages_;
+  EXPECT_EQ(ReadFile(dir_ + "/out/a-1.json"), scene);
+
+  // A scene elsewhere, reached through a link named like a result, and the
+  // summary's name.
+  std::filesystem::create_directory(dir_ + "/scenes");
+  std::ofstream(dir_ + "/scenes/b.json") << scene;
+  std::filesystem::create_symlink(dir_ + "/scenes/b.json", dir_ + "/out/b-7.json");
+  EXPECT_EQ(Run(Batch({"scenes/b.json"}, 5, 9)), 2);
+  EXPECT_NE(messages_.find("scenes/b.json would be overwritten by the batch's " + dir_ +
+                           "/out/b-7.json"),
+            std::string::npos)
+      << messages_;
+  std::filesystem::create_hard_link(dir_ + "/scenes/b.json", dir_ + "/scenes/summary.csv");
+  CommandLine intoScenes = Batch({"scenes/summary.csv"}, 1, 1);
+  intoScenes.outDir = dir_ + "/scenes";
+  EXPECT_EQ(Run(intoScenes), 2);
+  EXPECT_NE(messages_.find("would be overwritten by the batch's " + dir_ + "/scenes/summary.csv"),
+            std::string::npos)
+      << messages_;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    const std::string name = entry.path().filename();
+    EXPECT_FALSE(name.starts_with("args-") && ReadFile(entry.path()).find("b.json") != std::string::npos)
+        << "a run was started";
   }
 }
 

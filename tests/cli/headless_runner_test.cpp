@@ -228,6 +228,55 @@ TEST_F(RunHeadlessTest, RefusesAnUnwritableOutputBeforeRunning) {
   EXPECT_NE(messages_.find("named by two outputs"), std::string::npos);
 }
 
+// Paths are compared by the file they reach, not by their text: an output
+// never overwrites another output or an input, whatever the spelling or link.
+TEST_F(RunHeadlessTest, RefusesOutputsThatReachAnotherOutputOrAnInput) {
+  const std::string scene = R"({"reflector": [[494, 52], [494, 105]]})";
+  WriteFile(Path("my.json"), scene);
+  const std::string folder = Path("");
+  auto refused = [&](CommandLine options, const std::string& message) {
+    options.generations = 3;
+    EXPECT_EQ(Run(options), 2) << message;
+    EXPECT_EQ(messages_, "reflector: " + message + "\n");
+  };
+
+  CommandLine twoOutputs;
+  twoOutputs.jsonFile = Path("same.json");
+  twoOutputs.checkpointFile = folder + "./same.json";
+  refused(twoOutputs, folder + "./same.json: named by two outputs (--json and --checkpoint)");
+
+  CommandLine sceneAsCheckpoint;
+  sceneAsCheckpoint.sceneFile = Path("my.json");
+  sceneAsCheckpoint.checkpointFile = folder + "../" +
+                                     std::filesystem::path(folder_).filename().string() +
+                                     "/my.json";
+  refused(sceneAsCheckpoint,
+          sceneAsCheckpoint.checkpointFile + ": --checkpoint would overwrite the --scene file");
+  std::filesystem::create_symlink(Path("my.json"), Path("link.json"));
+  CommandLine sceneThroughLink;
+  sceneThroughLink.sceneFile = Path("my.json");
+  sceneThroughLink.historyFile = Path("link.json");
+  refused(sceneThroughLink, Path("link.json") + ": --history would overwrite the --scene file");
+  EXPECT_EQ(ReadFile(Path("my.json")), scene);
+
+  // A checkpoint to resume, then written over by --json: refused; written
+  // over by --checkpoint, it is the run going on in place.
+  CommandLine first;
+  first.sceneFile = Path("my.json");
+  first.generations = 3;
+  first.checkpointFile = Path("c.ckpt");
+  ASSERT_EQ(Run(first), 0) << messages_;
+  CommandLine resumeOverJson;
+  resumeOverJson.resumeFile = Path("c.ckpt");
+  resumeOverJson.jsonFile = Path("c.ckpt");
+  refused(resumeOverJson, Path("c.ckpt") + ": --json would overwrite the --resume file");
+  CommandLine resumeInPlace;
+  resumeInPlace.resumeFile = Path("c.ckpt");
+  resumeInPlace.checkpointFile = Path("c.ckpt");
+  resumeInPlace.generations = 2;
+  EXPECT_EQ(Run(resumeInPlace), 0) << messages_;
+}
+
 TEST_F(RunHeadlessTest, WarnsWhenNoScoreCanComeOut) {
   WriteFile(Path("lonely.json"), R"({"reflector": [[400, 200]]})");
   CommandLine options;
