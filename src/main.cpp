@@ -1,11 +1,13 @@
 // The reflector program: the window, the headless runner with --headless, and
 // the batch runner with `reflector batch`.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,22 @@ int PrintToStdout(const std::string& text) {
 
 }  // namespace
 
+// Headless and batch work: a file past the size limit (ulimit -f) fails its
+// write with EFBIG and the usual message instead of killing the process with
+// SIGXFSZ, and running out of memory is a message, not an abort.
+template <typename Work>
+int RunWithLimits(Work work) {
+  signal(SIGXFSZ, SIG_IGN);
+  try {
+    return work();
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr,
+                 "reflector: not enough memory to go on (a scene, checkpoint or batch too large "
+                 "for this machine's memory or its limit)\n");
+    return 1;
+  }
+}
+
 int main(int argc, char** argv) {
   using reflector::CommandLine;
 
@@ -54,11 +72,13 @@ int main(int argc, char** argv) {
 #ifdef REFLECTOR_HAS_WINDOW
       pictures = std::make_unique<reflector::QtPictureOutput>();
 #endif
-      return reflector::RunHeadless(options, pictures.get(), stderr, stderrIsTerminal);
+      return RunWithLimits(
+          [&] { return reflector::RunHeadless(options, pictures.get(), stderr, stderrIsTerminal); });
     }
     case CommandLine::Mode::Batch:
       reflector::CatchInterrupts();
-      return reflector::RunBatch(options, "/proc/self/exe", stderr, stderrIsTerminal);
+      return RunWithLimits(
+          [&] { return reflector::RunBatch(options, "/proc/self/exe", stderr, stderrIsTerminal); });
     case CommandLine::Mode::Window:
       break;
   }

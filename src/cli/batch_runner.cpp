@@ -474,6 +474,9 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
   }
 
   std::vector<Run> runs;
+  // All at once, so that a range too large for memory fails here, quickly.
+  runs.reserve(options.sceneFiles.size() *
+               (static_cast<std::size_t>(options.lastSeed) - options.firstSeed + 1));
   for (std::size_t scene = 0; scene < options.sceneFiles.size(); ++scene) {
     for (std::uint64_t seed = options.firstSeed; seed <= options.lastSeed; ++seed) {
       Run& run = runs.emplace_back();

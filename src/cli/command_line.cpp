@@ -28,9 +28,10 @@ constexpr const char* kFooter =
     "\n"
     "Exit status:\n"
     "  0    success\n"
-    "  1    an output could not be written, or the run could not start\n"
+    "  1    an output could not be written, or the run could not start (not\n"
+    "       enough memory, say)\n"
     "  2    a usage, scene or checkpoint error, or the window has no display\n"
-    "  130  interrupted (SIGINT); 143 terminated (SIGTERM)\n";
+    "  130  interrupted (SIGINT); 143 terminated (SIGTERM); 129 hung up (SIGHUP)\n";
 
 constexpr const char* kBatchDescription =
     "Runs every scene x seed as its own headless run, N at a time, each writing\n"

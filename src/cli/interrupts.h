@@ -2,12 +2,13 @@
 
 namespace reflector {
 
-// SIGINT and SIGTERM, caught so that a run can stop where its work is whole
-// (at a generation boundary) instead of dying in the middle of it.
+// SIGINT, SIGTERM and SIGHUP (a terminal or ssh session that goes away),
+// caught so that a run can stop where its work is whole (at a generation
+// boundary) instead of dying in the middle of it.
 //
 //   CatchInterrupts();
 //   while (working) { if (InterruptSignal()) { ...stop cleanly...; break; } }
-//   return InterruptStatus();  // 130 or 143
+//   return InterruptStatus();  // 130, 143 or 129
 //
 // The handler only records the signal; the run looks at it between
 // generations. Lock-free, so safe in a handler.

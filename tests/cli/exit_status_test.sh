@@ -39,4 +39,20 @@ expect 2 '\\x1b\]0;x\\x07' "$reflector" --headless --scene "$work/escape.json"
 grep -q $'\033' "$work/err" && fail "an escape byte reached the terminal"
 printf '\357\273\277{"reflector": [[400, 0], [400, 400]]}' > "$work/bom.json"
 expect 0 'generations in' "$reflector" --headless --generations 1 --scene "$work/bom.json"
+
+# A file size limit (ulimit -f, in KiB) makes the write fail with the usual
+# message, not kill the process with SIGXFSZ; the old file stays.
+limited_size() { (ulimit -f 1; "$@"); }
+echo 'old result' > "$work/big.json"
+expect 1 "^reflector: $work/big.json: cannot write: File too large\$" \
+  limited_size "$reflector" --headless --generations 1 --json "$work/big.json"
+[ "$(cat "$work/big.json")" = 'old result' ] || fail "the file past the size limit was replaced"
+
+# Running out of memory is a message and status 1, not an abort. Sanitizer
+# builds reserve more address space than any limit would leave.
+if [ -z "${REFLECTOR_SANITIZED:-}" ]; then
+  limited_memory() { (ulimit -v 400000; "$@"); }
+  expect 1 '^reflector: not enough memory to go on' \
+    limited_memory "$reflector" batch --seeds 0-4294967295 --out "$work/huge" "$work/bom.json"
+fi
 echo "exit statuses and messages as documented"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# SIGINT and SIGTERM stop a headless run between two generations: the status
-# is 130 or 143, one line says where it stopped, the checkpoint resumes to the
+# SIGINT, SIGTERM and SIGHUP stop a headless run between two generations: the
+# status is 130, 143 or 129, one line says where it stopped, the checkpoint resumes to the
 # bytes of a straight run, an existing --json is left as it was, and no
 # temporary file remains.
 # Usage: interrupt_test.sh REFLECTOR
@@ -35,7 +35,7 @@ interrupt() {  # SIGNAL STATUS [extra options...]
   fi
 }
 
-for pair in INT:130 TERM:143; do
+for pair in INT:130 TERM:143 HUP:129; do
   signal=${pair%%:*}
   status=${pair##*:}
 
