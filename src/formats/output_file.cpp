@@ -293,6 +293,12 @@ bool WriteOutputFile(const std::string& path, std::string_view text, std::string
       context = "cannot name the new file beside it";
     }
   }
+  // On disk before it takes the old file's name, so that a crash of the
+  // machine leaves the old file or the whole new one, never an empty one.
+  if (failure == 0 && fsync(temporary.fd) != 0) {
+    failure = errno;
+    context = "cannot flush it to disk";
+  }
   const int closed = close(temporary.fd);
   temporary.fd = -1;
   if (closed != 0 && failure == 0) failure = errno;
@@ -305,6 +311,16 @@ bool WriteOutputFile(const std::string& path, std::string_view text, std::string
     error = CannotWrite(path, failure, context);
     return false;
   }
+  // And the new name on disk too. A folder on a filesystem that cannot sync
+  // folders (EINVAL) keeps its names as well as it can.
+  const int folder = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0 || (fsync(folder) != 0 && errno != EINVAL)) {
+    const int folderError = errno;
+    if (folder >= 0) close(folder);
+    error = CannotWrite(path, folderError, "cannot flush its folder to disk");
+    return false;
+  }
+  close(folder);
   return true;
 }
 
