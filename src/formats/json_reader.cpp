@@ -77,27 +77,78 @@ std::string WhereKey(const std::string& name, const JsonValue& member) {
   return Where(name, member.keyLine, member.keyColumn);
 }
 
+namespace {
+
+// The code point of the UTF-8 sequence at text[at], and its length; a length
+// of 0 for a byte that starts no valid sequence (overlong forms, surrogates
+// and values past U+10FFFF included).
+std::pair<char32_t, std::size_t> DecodeUtf8(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const unsigned char first = byte(0);
+  if (first < 0x80) return {first, 1};
+  std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : first >= 0xC0 ? 2 : 0;
+  if (length == 0 || first > 0xF4 || at + length > text.size()) return {0, 0};
+  char32_t point = first & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return {0, 0};
+    point = (point << 6) | (byte(i) & 0x3F);
+  }
+  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (point < kSmallest[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+    return {0, 0};
+  }
+  return {point, length};
+}
+
+// Characters that would act on a terminal rather than show: C0 and C1
+// controls, DEL, the line and paragraph separators, and the marks that
+// reorder text (which can make a message read other than it is).
+bool Unprintable(char32_t point) {
+  return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x2028 ||
+         point == 0x2029 || (point >= 0x200E && point <= 0x200F) ||
+         (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+}
+
+}  // namespace
+
 std::string Echo(std::string_view text) {
   constexpr std::size_t kMaxCharacters = 40;
-  std::size_t characters = 0;
-  for (char c : text) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  const std::size_t keep = characters > kMaxCharacters ? kMaxCharacters - 1 : characters;
-
   static const char kHex[] = "0123456789abcdef";
   std::string out;
-  std::size_t seen = 0;
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if ((u & 0xC0) != 0x80 && seen++ == keep) break;
-    if (u < 0x20 || u == 0x7F) {
+  std::size_t characters = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    if (characters == kMaxCharacters - 1 && at < text.size()) {
+      // Room for one more: the last character, or the mark that some are cut.
+      const auto [point, length] = DecodeUtf8(text, at);
+      if (at + std::max<std::size_t>(length, 1) < text.size()) {
+        out += "\xE2\x80\xA6";  // …
+        break;
+      }
+    }
+    const auto [point, length] = DecodeUtf8(text, at);
+    if (length == 0) {
+      // A byte of no valid sequence, as its value.
+      const auto u = static_cast<unsigned char>(text[at]);
       out += "\\x";
       out += kHex[u >> 4];
       out += kHex[u & 15];
+      at += 1;
+    } else if (Unprintable(point)) {
+      if (point < 0x100) {
+        out += "\\x";
+        out += kHex[point >> 4];
+        out += kHex[point & 15];
+      } else {
+        out += "\\u";
+        for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(point >> shift) & 15];
+      }
+      at += length;
     } else {
-      out += c;
+      out.append(text.substr(at, length));
+      at += length;
     }
+    ++characters;
   }
-  if (keep < characters) out += "\xE2\x80\xA6";  // …
   return out;
 }
 

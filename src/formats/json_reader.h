@@ -22,8 +22,10 @@ std::string Where(const std::string& name, int line, int column);
 std::string Where(const std::string& name, const JsonValue& value);
 std::string WhereKey(const std::string& name, const JsonValue& member);
 
-// Text from the file, made safe for a one-line message: at most 40 characters
-// (the rest cut to "…"), control characters as \xNN.
+// Text from the file, made safe for a one-line message on a terminal: at most
+// 40 characters (the rest cut to "…"); control characters (C0, DEL and C1)
+// as \xNN, separators and marks that reorder text as \uNNNN, and every byte
+// that is not part of valid UTF-8 as \xNN.
 std::string Echo(std::string_view text);
 
 // A JSON number's text as the correctly rounded double. Integers stay exact

@@ -118,6 +118,12 @@ TEST(ParseScene, ErrorsNameTheFileThePlaceAndTheProblem) {
   EXPECT_EQ(ErrorOf("{\"a\\nb\\u001b[2J\\u007f\": 1}"),
             "s.json:1:2: unknown key \"a\\x0ab\\x1b[2J\\x7f\" (expected \"reflector\", \"source\", "
             "\"aim\", \"target\", \"seed\" or \"bestMirror\")");
+  // Nor act on the terminal in other ways: C1 controls, bytes of no valid
+  // UTF-8 (an overlong form, a lone continuation, 0xFF) and marks that
+  // reorder text are shown by value; other characters as they are.
+  EXPECT_EQ(ErrorOf("{\"\\u0085\xc2\x9b\xff\xc0\xaf\x80\\u202eé\": 1}"),
+            "s.json:1:2: unknown key \"\\x85\\x9b\\xff\\xc0\\xaf\\x80\\u202eé\" (expected "
+            "\"reflector\", \"source\", \"aim\", \"target\", \"seed\" or \"bestMirror\")");
   EXPECT_EQ(ErrorOf("{\"" + std::string(100, 'k') + "\": 1}"),
             "s.json:1:2: unknown key \"" + std::string(39, 'k') +
                 "\xE2\x80\xA6\" (expected \"reflector\", \"source\", \"aim\", \"target\", "
