@@ -1,12 +1,18 @@
 #include "formats/checkpoint.h"
 
+#include <atomic>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "formats/json_reader.h"
 #include "formats/json_value.h"
 #include "formats/json_writer.h"
+#include "formats/result_json.h"
 #include "geometry/correctly_rounded.h"
+#include "tracing/beam_tracer.h"
 
 #ifndef REFLECTOR_VERSION
 #error "REFLECTOR_VERSION must be defined by the build"
@@ -112,6 +118,67 @@ bool ReadVertexCount(const JsonValue& value, const std::string& name, const std:
   return true;
 }
 
+// A stored score and one computed again: the same bits, or both not finite
+// (such a score is written as null and read back as NaN).
+bool SameScore(double stored, double computed) {
+  if (!std::isfinite(stored) || !std::isfinite(computed)) {
+    return !std::isfinite(stored) && !std::isfinite(computed);
+  }
+  return std::bit_cast<std::uint64_t>(stored) == std::bit_cast<std::uint64_t>(computed);
+}
+
+// A scored checkpoint must agree with itself: every candidate's score is what
+// its vertices score on the checkpoint's scene, bestIndex names a best one,
+// and the best-ever score is what the best-ever mirror scores. A hand-edited
+// file resealed with a new checksum is refused here, before a run would go on
+// from numbers it never made. Eleven evaluations: cheap beside a run.
+bool CheckScores(const Checkpoint& checkpoint, const std::string& name, const JsonValue& candidates,
+                 const JsonValue& bestIndex, const JsonValue& bestEver, std::string& error) {
+  const SceneDescription& scene = checkpoint.scene;
+  BeamTracer tracer;
+  const std::atomic<bool> noStop{false};
+  std::vector<RayRecord> records;
+  auto scoreOf = [&](const std::vector<Point2>& vertices) {
+    double score = 0.0;
+    tracer.Evaluate(vertices, scene.source, scene.aim, scene.target, noStop, records, score);
+    return score;
+  };
+  const auto& population = checkpoint.population.candidates;
+  for (std::size_t i = 0; i < population.size(); ++i) {
+    const double computed = scoreOf(population[i].vertices);
+    if (!SameScore(population[i].score, computed)) {
+      error = Where(name, *FindMember(candidates.items[i], "score")) + "the \"score\" of candidate " + std::to_string(i) +
+              " is not what its vertices score on this scene (" + FormatDouble(computed) + ")";
+      return false;
+    }
+  }
+  // The first best, as selection ranks them (a NaN below every number).
+  auto better = [](double a, double b) { return a < b || (std::isnan(b) && !std::isnan(a)); };
+  std::size_t first = 0;
+  for (std::size_t i = 1; i < population.size(); ++i) {
+    if (better(population[i].score, population[first].score)) first = i;
+  }
+  const int best = checkpoint.population.bestIndex;
+  if (better(population[first].score, population[static_cast<std::size_t>(best)].score)) {
+    error = Where(name, bestIndex) + "\"bestIndex\" " + std::to_string(best) +
+            " is not the best: candidate " + std::to_string(first) + " scores lower";
+    return false;
+  }
+  const double computed = scoreOf(checkpoint.bestEver->vertices);
+  if (!SameScore(checkpoint.bestEver->score, computed)) {
+    error = Where(name, bestEver) + "the \"score\" of \"bestEver\" is not what its vertices " +
+            "score on this scene (" + FormatDouble(computed) + ")";
+    return false;
+  }
+  for (const Candidate& candidate : population) {
+    if (candidate.score < checkpoint.bestEver->score) {
+      error = Where(name, bestEver) + "the \"score\" of \"bestEver\" is above a candidate's";
+      return false;
+    }
+  }
+  return true;
+}
+
 bool ReadFields(const JsonValue& root, const std::string& name, Checkpoint& out,
                 std::string& error) {
   static constexpr const char* kKeys[] = {
@@ -194,6 +261,7 @@ bool ReadFields(const JsonValue& root, const std::string& name, Checkpoint& out,
       return false;
     }
   }
+  if (scored && !CheckScores(parsed, name, candidates, *m[7], *m[8], error)) return false;
   out = std::move(parsed);
   return true;
 }

@@ -2,16 +2,34 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
+
+#include "formats/result_json.h"
+#include "tracing/beam_tracer.h"
 
 namespace reflector {
 namespace {
 
+// What the vertices score on the sample's scene.
+double ScoreOf(const Checkpoint& c, const std::vector<Point2>& vertices) {
+  BeamTracer tracer;
+  const std::atomic<bool> noStop{false};
+  std::vector<RayRecord> records;
+  double score = 0.0;
+  tracer.Evaluate(vertices, c.scene.source, c.scene.aim, c.scene.target, noStop, records, score);
+  return score;
+}
+
+// A checkpoint that agrees with itself, as a run writes them: every score is
+// its vertices' on the scene, bestIndex names the first best, and the best
+// ever is it. Candidate 0's vertices are awkward doubles, for the round trip.
 Checkpoint Sample(std::uint32_t generations) {
   Checkpoint c;
   c.scene.reflector = {{494, 52}, {494.5, 105}};
@@ -20,15 +38,22 @@ Checkpoint Sample(std::uint32_t generations) {
   c.generationLimit = 5000;
   c.randomState = 0x9e3779b9u;
   std::mt19937_64 gen(generations);
-  std::uniform_real_distribution<double> d(-600, 600);
+  std::uniform_real_distribution<double> d(30, 60);
   c.population.candidates.resize(10);
   for (Candidate& candidate : c.population.candidates) {
-    candidate.vertices = {{d(gen), d(gen)}, {d(gen), d(gen)}};
-    candidate.score = generations ? std::ldexp(d(gen), 10) : 0.0;
+    candidate.vertices = {{494 + d(gen), 52 - d(gen)}, {494.5 - d(gen), 105 + d(gen)}};
   }
+  c.population.candidates[0].vertices = {{1e-300, -0.0}, {123456.789, 5e-324}};
   if (generations) {
-    c.population.bestIndex = 4;
-    c.bestEver = BestEver{0.1 + 0.2, generations, {{1e-300, -0.0}, {123456.789, 5e-324}}};
+    int best = 0;
+    for (int i = 0; i < 10; ++i) {
+      Candidate& candidate = c.population.candidates[i];
+      candidate.score = ScoreOf(c, candidate.vertices);
+      if (candidate.score < c.population.candidates[best].score) best = i;
+    }
+    c.population.bestIndex = best;
+    const Candidate& winner = c.population.candidates[best];
+    c.bestEver = BestEver{winner.score, generations, winner.vertices};
   }
   return c;
 }
@@ -81,14 +106,52 @@ TEST(Checkpoint, ReadsBackToIdenticalBytesAndValues) {
       EXPECT_EQ(a.vertices, b.vertices);
     }
   }
-  // A score JSON cannot hold comes back as NaN and is written the same way.
+  // A score JSON cannot hold is written as null; read back, it is NaN, which
+  // no finite score of the vertices matches.
   Checkpoint odd = Sample(3);
   odd.population.candidates[2].score = std::numeric_limits<double>::infinity();
+  const std::string text = CheckpointToText(odd);
+  EXPECT_NE(text.find("{\"score\": null, \"vertices\""), std::string::npos);
+  EXPECT_NE(ErrorOf(text).find("the \"score\" of candidate 2 is not what its vertices score"),
+            std::string::npos);
+}
+
+// Hand-edited files resealed with a new checksum, whose numbers a run never
+// made: each is refused with the field it got wrong, before a run goes on.
+TEST(Checkpoint, RefusesScoresThatContradictTheScene) {
+  const Checkpoint sample = Sample(4321);
+  const std::string text = CheckpointToText(sample);
   Checkpoint back;
   std::string error;
-  ASSERT_TRUE(ParseCheckpoint(CheckpointToText(odd), "run.ckpt", back, error)) << error;
-  EXPECT_TRUE(std::isnan(back.population.candidates[2].score));
-  EXPECT_EQ(CheckpointToText(back), CheckpointToText(odd));
+  ASSERT_TRUE(ParseCheckpoint(text, "run.ckpt", back, error)) << error;
+
+  auto scoreText = [](double score) { return "{\"score\": " + FormatDouble(score); };
+  const int bestIndex = sample.population.bestIndex;
+  const int otherIndex = bestIndex == 7 ? 8 : 7;
+  const double best = sample.population.candidates[bestIndex].score;
+  const double other = sample.population.candidates[otherIndex].score;
+  ASSERT_LT(best, other);
+  // A candidate's score edited: it no longer is what its vertices score.
+  EXPECT_NE(ErrorOf(Resealed(Replace(text, "\n  " + scoreText(other), "\n  " + scoreText(best))))
+                .find("the \"score\" of candidate " + std::to_string(otherIndex) +
+                      " is not what its vertices score on this scene (" + FormatDouble(other) + ")"),
+            std::string::npos);
+  // bestIndex naming a candidate that is not the best.
+  EXPECT_NE(ErrorOf(Resealed(Replace(text, "\"bestIndex\": " + std::to_string(bestIndex),
+                                     "\"bestIndex\": " + std::to_string(otherIndex))))
+                .find("\"bestIndex\" " + std::to_string(otherIndex) + " is not the best: candidate " +
+                      std::to_string(bestIndex) + " scores lower"),
+            std::string::npos);
+  // A best-ever score no mirror of the run reached.
+  EXPECT_NE(ErrorOf(Resealed(Replace(text, "\"bestEver\": " + scoreText(best),
+                                     "\"bestEver\": {\"score\": 0")))
+                .find("the \"score\" of \"bestEver\" is not what its vertices score on this "
+                      "scene"),
+            std::string::npos);
+  // The scene moved under the candidates.
+  EXPECT_NE(ErrorOf(Resealed(Replace(text, "\"target\": [250, 200]", "\"target\": [250, 201]")))
+                .find("is not what its vertices score on this scene"),
+            std::string::npos);
 }
 
 TEST(Checkpoint, WritesTheStoredLayout) {
@@ -113,7 +176,8 @@ TEST(Checkpoint, WritesTheStoredLayout) {
 }
 
 TEST(Checkpoint, RefusesDamagedForeignAndInconsistentFiles) {
-  const std::string text = CheckpointToText(Sample(4321));
+  const Checkpoint sample = Sample(4321);
+  const std::string text = CheckpointToText(sample);
 
   // Damage: a flipped digit, a cut, a missing checksum.
   std::string flipped = text;
@@ -164,10 +228,11 @@ TEST(Checkpoint, RefusesDamagedForeignAndInconsistentFiles) {
   EXPECT_NE(ErrorOf(nine).find(": \"candidates\" must be an array of 10 candidates, not 9"),
             std::string::npos)
       << ErrorOf(nine);
-  EXPECT_NE(ErrorOf(Resealed(Replace(text, "\"bestIndex\": 4", "\"bestIndex\": 10")))
+  const std::string bestIndex = "\"bestIndex\": " + std::to_string(sample.population.bestIndex);
+  EXPECT_NE(ErrorOf(Resealed(Replace(text, bestIndex, "\"bestIndex\": 10")))
                 .find("\"bestIndex\" 10 is out of range (-1 to 9)"),
             std::string::npos);
-  EXPECT_NE(ErrorOf(Resealed(Replace(text, "\"bestIndex\": 4", "\"bestIndex\": -1")))
+  EXPECT_NE(ErrorOf(Resealed(Replace(text, bestIndex, "\"bestIndex\": -1")))
                 .find("\"bestIndex\" is -1 after a generation"),
             std::string::npos);
   EXPECT_NE(ErrorOf(Resealed(Replace(text, "\"generationLimit\": 5000", "\"generationLimit\": 4000")))
