@@ -25,6 +25,7 @@ namespace {
 constexpr const char* kFormatName = "reflector-checkpoint";
 constexpr std::string_view kChecksumKey = ", \"checksum\": \"";
 constexpr std::size_t kMaxFileSize = 256 << 20;
+constexpr std::size_t kMaxSizeParsedUnchecked = 1 << 20;
 constexpr double kAnyFinite = std::numeric_limits<double>::infinity();
 
 // FNV-1a, 64 bits: enough to tell a damaged or hand-edited file, cheap, and
@@ -311,6 +312,20 @@ std::string CheckpointToText(const Checkpoint& checkpoint) {
 
 bool ParseCheckpoint(std::string_view text, const std::string& name, Checkpoint& checkpoint,
                      std::string& error) {
+  // The checksum first, from the text alone: a damaged or foreign file is
+  // refused before it is parsed, which takes many times its size in memory.
+  // Only a small file without one is parsed, to say what it is instead.
+  if (const std::size_t at = text.rfind(kChecksumKey); at != text.npos) {
+    std::string_view tail = text.substr(at + kChecksumKey.size());
+    if (tail.ends_with('\n')) tail.remove_suffix(1);
+    if (tail != Hex16(Fnv1a64(text.substr(0, at))) + "\"}") {
+      error = name + ": damaged checkpoint: checksum does not match";
+      return false;
+    }
+  } else if (text.size() > kMaxSizeParsedUnchecked) {
+    error = name + ": not a checkpoint (no checksum at its end)";
+    return false;
+  }
   JsonValue root;
   JsonError jsonError;
   if (!ParseJson(text, root, jsonError)) {

@@ -255,6 +255,20 @@ TEST(Checkpoint, RefusesDamagedForeignAndInconsistentFiles) {
   }
 }
 
+// A large file is refused by its checksum before it is parsed (parsing takes
+// many times a file's size in memory): one shaped like a checkpoint but
+// damaged, and one with no checksum at all.
+TEST(Checkpoint, RefusesALargeFileByItsChecksumBeforeParsing) {
+  const std::string text = CheckpointToText(Sample(7));
+  const std::string padding(8 << 20, ' ');
+  const std::string padded = Replace(text, "\"candidates\": [", "\"candidates\": [" + padding);
+  EXPECT_EQ(ErrorOf(padded), "run.ckpt: damaged checkpoint: checksum does not match");
+  Checkpoint back;
+  std::string error;
+  EXPECT_TRUE(ParseCheckpoint(Resealed(padded), "run.ckpt", back, error)) << error;
+  EXPECT_EQ(ErrorOf("[" + padding + "]"), "run.ckpt: not a checkpoint (no checksum at its end)");
+}
+
 TEST(Checkpoint, LoadsAFile) {
   const std::string path = ::testing::TempDir() + "checkpoint_test.ckpt";
   const Checkpoint original = Sample(9);
