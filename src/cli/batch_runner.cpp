@@ -21,10 +21,13 @@
 #include <vector>
 
 #include "cli/interrupts.h"
-#include "formats/json_value.h"
 #include "formats/file_identity.h"
+#include "formats/json_value.h"
+#include "formats/json_writer.h"
 #include "formats/output_file.h"
 #include "formats/result_json.h"
+#include "formats/scene_file.h"
+#include "geometry/correctly_rounded.h"
 
 extern char** environ;
 
@@ -49,6 +52,7 @@ struct Run {
   bool failed = false;
   std::string reason;        // why it failed
   bool started = false;
+  bool kept = false;         // its result was there from before, and is kept
   bool interrupted = false;  // stopped by the batch's own interrupt
   RunOutcome outcome;
   double seconds = 0;
@@ -400,12 +404,29 @@ std::string SummaryCsv(const std::vector<Run>& runs, const std::vector<std::stri
       csv += ",failed,,\n";
       continue;
     }
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", run.seconds);
+    char seconds[32] = "";
+    if (!run.kept) std::snprintf(seconds, sizeof seconds, "%.3f", run.seconds);
     csv += run.outcome.generations + "," + OptionalDouble(run.outcome.best) + "," +
            OptionalDouble(run.outcome.bestEver) + "," + seconds + "\n";
   }
   return csv;
+}
+
+// Whether the result file already there is this run's, finished: written with
+// these numerics for the same generation count and seed, from the same scene
+// (the result holds the scene as it read it). Such a result is what a new run
+// would write again, byte for byte, so a batch that was stopped goes on from
+// where it was.
+bool HasFinishedResult(const Run& run, const std::optional<std::string>& sceneText,
+                       std::uint32_t generations) {
+  if (!sceneText) return false;
+  std::string text, error;
+  if (access(run.jsonFile.c_str(), F_OK) != 0 || !ReadFile(run.jsonFile, text, error)) return false;
+  const std::string head = "{\"generations\": " + std::to_string(generations) +
+                           ", \"seed\": " + std::to_string(run.seed) + ", \"numerics\": \"" +
+                           kNumerics + "\", ";
+  return text.starts_with(head) && text.find(", \"scene\": " + *sceneText + ", ") != std::string::npos &&
+         text.ends_with("]}\n");
 }
 
 // Records how a reaped child ended: its result, or why it failed.
@@ -490,6 +511,34 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
 
   const auto started = Clock::now();
   ProgressBar progress(messages, showProgress, runs.size(), jobs);
+
+  // Results already there from an earlier batch are kept (unless --force).
+  std::size_t kept = 0;
+  if (!options.force) {
+    std::vector<std::optional<std::string>> sceneTexts;
+    for (const std::string& file : options.sceneFiles) {
+      SceneDescription scene;
+      std::string sceneError;
+      std::optional<std::string>& text = sceneTexts.emplace_back();
+      if (LoadSceneFile(file, scene, sceneError)) AppendScene(text.emplace(), scene);
+    }
+    const std::uint32_t generations = options.generations.value_or(kDefaultGenerations);
+    for (Run& run : runs) {
+      std::string error;
+      if (!HasFinishedResult(run, sceneTexts[run.scene], generations) ||
+          !ReadOutcome(run.jsonFile, run.outcome, error)) {
+        continue;
+      }
+      run.started = run.kept = true;
+      progress.Finished(run);
+      ++kept;
+    }
+    if (kept > 0) {
+      progress.Print("reflector: batch: " + std::to_string(kept) + " of " +
+                     std::to_string(runs.size()) +
+                     " runs have their results in " + options.outDir + " already; kept (--force runs them again)");
+    }
+  }
   progress.Draw();
   RunningChildren running;
   std::size_t next = 0;
@@ -509,6 +558,7 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
     }
     while (!interrupting && next < runs.size() && running.children.size() < jobs) {
       Run& run = runs[next++];
+      if (run.kept) continue;
       run.started = true;
       Child child;
       child.run = static_cast<std::size_t>(&run - runs.data());

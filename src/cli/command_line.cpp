@@ -36,7 +36,9 @@ constexpr const char* kFooter =
 constexpr const char* kBatchDescription =
     "Runs every scene x seed as its own headless run, N at a time, each writing\n"
     "DIR/<scene>-<seed>.json exactly as 'reflector --headless' would, and\n"
-    "DIR/summary.csv (scene,seed,generations,best,best_ever,seconds) at the end.\n";
+    "DIR/summary.csv (scene,seed,generations,best,best_ever,seconds) at the end.\n"
+    "A run whose result is already in DIR, made from the same scene, seed and\n"
+    "generation count with the same numerics, is kept rather than run again.\n";
 
 // The options that take one value: each may be given once.
 const std::set<std::string> kSingleValueOptions = {
@@ -147,6 +149,9 @@ struct Parser {
     batch->add_option("--out", result.outDir, "the folder for the results")
         ->type_name("DIR")
         ->required();
+    batch->add_flag("--force", result.force,
+                    "run again the runs whose results are already in DIR (by default\n"
+                    "those are kept, so that a stopped batch goes on where it was)");
     batch->add_option("scenes", result.sceneFiles, "scene files")->type_name("SCENE.json")->required();
   }
 

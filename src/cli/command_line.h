@@ -34,6 +34,7 @@ struct CommandLine {
   std::uint32_t firstSeed = 1;
   std::uint32_t lastSeed = 1;
   std::string outDir;
+  bool force = false;  // batch: run again even the runs whose results are there
   std::vector<std::string> sceneFiles;
 
   std::string helpText;  // for Mode::Help: the text to print

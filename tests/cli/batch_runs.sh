@@ -6,6 +6,10 @@
 #   parallel       GNU parallel running the same runs gives the same bytes
 #   interrupt      SIGINT stops the running runs and starts no more; the summary
 #                  marks them, and the status is 130
+#   resume         the same batch again keeps the results already there (the
+#                  same scene, seed, generations and numerics) and runs only the
+#                  missing ones; --force, another scene or another generation
+#                  count runs them again
 # Each case works in a fresh temporary folder. Exit 77: skipped.
 set -u
 reflector=$1
@@ -106,6 +110,37 @@ interrupt)
     > "$work/expected.csv"
   diff "$work/expected.csv" "$work/batch/summary.csv" || fail "summary does not mark the runs"
   [ "$(ls -A "$work/batch")" = "summary.csv" ] || fail "unexpected files: $(ls -A "$work/batch")"
+  ;;
+resume)
+  batch "$work/a.json" "$work/b.json" || fail "first batch failed ($?): $(cat "$work/batch.err")"
+  inode() { stat -c %i "$work/batch/$1.json"; }
+  a1=$(inode a-1)
+  cp "$work/batch/b-2.json" "$work/b-2.first"
+  rm "$work/batch/b-2.json"
+  batch "$work/a.json" "$work/b.json" || fail "second batch failed ($?): $(cat "$work/batch.err")"
+  grep -q "^reflector: batch: 3 of 4 runs have their results in $work/batch already; kept" \
+    "$work/batch.err" || fail "no message about kept runs: $(cat "$work/batch.err")"
+  [ "$(inode a-1)" = "$a1" ] || fail "a kept result was written again"
+  cmp "$work/b-2.first" "$work/batch/b-2.json" || fail "the missing run gave other bytes"
+  # Kept runs have their scores and no time in the summary.
+  grep -qxE 'a,1,200,[0-9.e+-]+,[0-9.e+-]+,' "$work/batch/summary.csv" ||
+    fail "kept run's row: $(cat "$work/batch/summary.csv")"
+  grep -qxE 'b,2,200,[0-9.e+-]+,[0-9.e+-]+,[0-9]+\.[0-9]{3}' "$work/batch/summary.csv" ||
+    fail "new run's row: $(cat "$work/batch/summary.csv")"
+  # --force runs everything again.
+  batch --force "$work/a.json" "$work/b.json" || fail "forced batch failed: $(cat "$work/batch.err")"
+  [ "$(inode a-1)" != "$a1" ] || fail "--force kept a result"
+  grep -q "kept" "$work/batch.err" && fail "--force kept runs: $(cat "$work/batch.err")"
+  # A scene that changed since is run again, and so is another generation count.
+  a1=$(inode a-1)
+  b1=$(inode b-1)
+  sed -i 's/"target": \[250, 200\]/"target": [250, 210]/' "$work/a.json"
+  batch "$work/a.json" "$work/b.json" || fail "batch after the edit failed: $(cat "$work/batch.err")"
+  [ "$(inode a-1)" != "$a1" ] || fail "a result of the scene before its edit was kept"
+  [ "$(inode b-1)" = "$b1" ] || fail "the unchanged scene's result was not kept"
+  "$reflector" batch --jobs 2 --seeds 1-2 --generations 201 --out "$work/batch" "$work/b.json" \
+    2> "$work/batch.err" || fail "batch of 201 generations failed"
+  [ "$(inode b-1)" != "$b1" ] || fail "a result of 200 generations was kept for 201"
   ;;
 *)
   fail "unknown case"
