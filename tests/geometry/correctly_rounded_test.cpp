@@ -26,10 +26,10 @@ namespace {
 using testing::MpfrAtan;
 using testing::MpfrTan;
 
-// Sanitizer builds check the same kinds of argument, a quarter as many: they
+// Sanitizer builds check the same kinds of argument, an eighth as many: they
 // look for memory and thread faults, which the numbers do not change.
 #ifdef REFLECTOR_FEWER_ARGUMENTS
-constexpr int kStride = 4;
+constexpr int kStride = 8;
 #else
 constexpr int kStride = 1;
 #endif
