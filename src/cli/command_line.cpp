@@ -42,7 +42,8 @@ constexpr const char* kBatchDescription =
 
 // The options that take one value: each may be given once.
 const std::set<std::string> kSingleValueOptions = {
-    "--generations", "--seed",  "--scene", "--json",  "--checkpoint", "--resume", "--history",
+    "--generations", "--seed",  "--scene", "--json",  "--checkpoint", "--checkpoint-every",
+    "--resume",      "--history",
     "--png",         "--svg",   "--plot",  "--size",  "--jobs",       "--seeds",  "--out"};
 
 bool ParseUnsigned(const std::string& text, std::uint32_t& out) {
@@ -74,6 +75,27 @@ bool ParseSeedRange(const std::string& text, std::uint32_t& first, std::uint32_t
          first <= last;
 }
 
+}  // namespace
+
+bool ParseDuration(const std::string& text, std::chrono::milliseconds& out) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  std::uint32_t value = 0;
+  if (!ParseUnsigned(text.substr(0, digits), value)) return false;
+  const std::string unit = text.substr(digits);
+  std::uint64_t milliseconds = 0;
+  if (unit == "ms") milliseconds = value;
+  else if (unit.empty() || unit == "s") milliseconds = std::uint64_t{value} * 1000;
+  else if (unit == "m") milliseconds = std::uint64_t{value} * 60 * 1000;
+  else if (unit == "h") milliseconds = std::uint64_t{value} * 3600 * 1000;
+  else return false;
+  if (milliseconds > std::uint64_t{7} * 24 * 3600 * 1000) return false;
+  out = std::chrono::milliseconds(milliseconds);
+  return true;
+}
+
+namespace {
+
 // Quoted for a message: control characters escaped, long text cut.
 std::string Quoted(const std::string& text) {
   std::string out = "'";
@@ -101,7 +123,7 @@ struct Parser {
   bool headless = false;
   bool version = false;
   std::string windowScene;
-  std::string generations, seed, size, jobs, seeds;
+  std::string generations, seed, size, jobs, seeds, checkpointEvery;
   CommandLine result;
 
   Parser() {
@@ -118,15 +140,21 @@ struct Parser {
                    "('-' for standard output)")
         ->type_name("FILE");
     app.add_option("--checkpoint", result.checkpointFile,
-                   "write everything needed to continue the run, at its end")
+                   "write everything needed to continue the run: at its end, when it is\n"
+                   "interrupted, and every --checkpoint-every while it goes on")
         ->type_name("FILE");
+    app.add_option("--checkpoint-every", checkpointEvery,
+                   "how often to write the checkpoint during the run, as 30s, 10m or 2h\n"
+                   "(default 10m; 0: only at the end); a kill loses at most that much")
+        ->type_name("DURATION");
     app.add_option("--resume", result.resumeFile,
                    "continue the run a checkpoint holds: --generations more, or to the\n"
                    "number of generations it was started for")
         ->type_name("FILE");
     app.add_option("--history", result.historyFile,
                    "write one CSV row per generation:\n"
-                   "generation,best,mean,worst,best_ever")
+                   "generation,best,mean,worst,best_ever. The rows grow in FILE.partial\n"
+                   "while the run goes on; --resume continues them")
         ->type_name("FILE.csv");
     app.add_option("--png", result.pngFile, "draw the final frame, as the window shows it")
         ->type_name("FILE");
@@ -265,6 +293,20 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     error = "--seeds needs S or A-B with A <= B, each 0 to 4294967295, not " +
             Quoted(parser.seeds);
     return false;
+  }
+
+  if (given("--checkpoint-every")) {
+    if (!ParseDuration(parser.checkpointEvery, result.checkpointEvery)) {
+      error = "--checkpoint-every needs a duration such as 30s, 10m or 2h (at most a week), not " +
+              Quoted(parser.checkpointEvery);
+      return false;
+    }
+    if (result.checkpointFile.empty()) {
+      error = "option --checkpoint-every needs --checkpoint";
+      return false;
+    }
+  } else if (!result.checkpointFile.empty()) {
+    result.checkpointEvery = kDefaultCheckpointEvery;
   }
 
   // Options that only a headless run reads.

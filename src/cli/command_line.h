@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,6 +22,9 @@ struct CommandLine {
   // Headless outputs; empty: not written. "-" is standard output for --json.
   std::string jsonFile;
   std::string checkpointFile;
+  // How often the checkpoint is written while the run goes on (0: only at its
+  // end or on a signal). Default kDefaultCheckpointEvery with --checkpoint.
+  std::chrono::milliseconds checkpointEvery{0};
   std::string resumeFile;
   std::string historyFile;
   std::string pngFile;
@@ -41,6 +45,11 @@ struct CommandLine {
 };
 
 inline constexpr std::uint32_t kDefaultGenerations = 100000;
+inline constexpr std::chrono::milliseconds kDefaultCheckpointEvery = std::chrono::minutes(10);
+
+// A duration as the command line writes it: a whole number and a unit, ms, s,
+// m or h (seconds when there is none), at most a week. "0" is never.
+bool ParseDuration(const std::string& text, std::chrono::milliseconds& out);
 
 // Parses the arguments after the program name. Returns false with a one-line
 // error on an unknown option, a missing, repeated or bad value, or an option

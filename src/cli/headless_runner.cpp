@@ -11,7 +11,7 @@
 
 #include "cli/interrupts.h"
 #include "formats/checkpoint.h"
-#include "formats/history_csv.h"
+#include "formats/history_stream.h"
 #include "formats/file_identity.h"
 #include "formats/output_file.h"
 #include "formats/result_json.h"
@@ -161,10 +161,15 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   }
 
   // Every output is checked before the run: a run is never lost at the end.
+  const std::string historyPartial =
+      options.historyFile.empty() || options.historyFile == "-"
+          ? std::string()
+          : HistoryStream::PartialPath(options.historyFile);
   const std::pair<const char*, const std::string*> outputs[] = {
-      {"--json", &options.jsonFile},   {"--checkpoint", &options.checkpointFile},
-      {"--history", &options.historyFile}, {"--png", &options.pngFile},
-      {"--svg", &options.svgFile},     {"--plot", &options.plotFile}};
+      {"--json", &options.jsonFile},       {"--checkpoint", &options.checkpointFile},
+      {"--history", &options.historyFile}, {"--history's .partial", &historyPartial},
+      {"--png", &options.pngFile},         {"--svg", &options.svgFile},
+      {"--plot", &options.plotFile}};
   // Paths are compared by the file they reach, not by their text: an output
   // must not overwrite another, nor an input (but a checkpoint may take the
   // place of the one it resumes).
@@ -199,24 +204,126 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
     std::fprintf(messages, "reflector: warning: %s; every score will be 150000\n", why->c_str());
   }
 
-  SetRandomState(plan.randomState);
   const std::uint32_t first = plan.resumeFrom ? plan.resumeFrom->record.completedGenerations : 0;
-  const auto started = Clock::now();
-  RefPtr<ReflectorOptimizer> optimizer;
-  try {
-    optimizer.Adopt(
-        new ReflectorOptimizer(ToSnapshot(plan.scene), plan.generationLimit, std::move(plan.resumeFrom)));
-  } catch (const std::system_error& failure) {
-    return fail(1, std::string("cannot start the optimiser's worker thread: ") + failure.what());
+  // The rows are written out as they come and kept only for a plot.
+  HistoryStream history;
+  const bool keepPlotRows = !options.plotFile.empty();
+  RunRecord plotRows;
+  plotRows.firstGeneration = first + 1;
+  if (!options.historyFile.empty()) {
+    std::optional<double> bestEverThere;
+    if (plan.resumeFrom && plan.resumeFrom->record.bestEver) {
+      bestEverThere = plan.resumeFrom->record.bestEver->score;
+    }
+    if (!history.Open(options.historyFile, first, bestEverThere, keepPlotRows ? &plotRows : nullptr,
+                      error)) {
+      return fail(history.RowsRefused() ? 2 : 1, error);
+    }
   }
 
+  SetRandomState(plan.randomState);
+  const SceneSnapshot sceneSnapshot = ToSnapshot(plan.scene);
+  const auto started = Clock::now();
+  RefPtr<ReflectorOptimizer> optimizer;
+  auto start = [&](std::optional<RunStart> from) {
+    try {
+      optimizer.Adopt(new ReflectorOptimizer(sceneSnapshot, plan.generationLimit, std::move(from)));
+      return true;
+    } catch (const std::system_error& failure) {
+      error = std::string("cannot start the optimiser's worker thread: ") + failure.what();
+      return false;
+    }
+  };
+  if (!start(std::move(plan.resumeFrom))) return fail(1, error);
+
+  int status = 0;
+  auto write = [&](const std::string& path, const std::string& bytes) {
+    if (path.empty()) return false;
+    if (!WriteOutputFile(path, bytes, error)) {
+      std::fprintf(messages, "reflector: %s\n", error.c_str());
+      status = 1;
+      return false;
+    }
+    return true;
+  };
+
+  std::vector<GenerationScores> rows;
+  bool historyFailed = false;
+  auto takeRows = [&] {
+    rows.clear();
+    std::uint32_t rowsFirst = 0;
+    if (optimizer->TakeHistory(rows, rowsFirst) == 0) return;
+    if (keepPlotRows) {
+      if (plotRows.history.empty()) plotRows.firstGeneration = rowsFirst;
+      plotRows.history.insert(plotRows.history.end(), rows.begin(), rows.end());
+    }
+    if (history.IsOpen() && !historyFailed && !history.Append(rows, rowsFirst, error)) {
+      // Stop at once: a run whose history cannot be written is not finished.
+      std::fprintf(messages, "reflector: %s\n", error.c_str());
+      historyFailed = true;
+      status = 1;
+      optimizer->StopAtGenerationBoundary();
+    }
+  };
+
+  // Stops the worker at a generation boundary (it must have been asked),
+  // takes everything it left, and ends it: the generator is then the run's.
+  RunOutcome outcome;
+  SceneSnapshot snapshot;
+  auto collect = [&] {
+    OptimizerState state = CopyState(*optimizer);
+    outcome.population = std::move(state.population);
+    outcome.record = std::move(state.record);
+    snapshot = std::move(state.snapshot);
+    optimizer.Reset();
+    outcome.randomState = RandomState();
+  };
+  // The history's rows reach the disk before the checkpoint that resumes
+  // after them, so that a resumed run always finds its rows.
+  auto saveCheckpoint = [&] {
+    if (history.IsOpen() && !historyFailed && !history.Sync(error)) {
+      std::fprintf(messages, "reflector: %s\n", error.c_str());
+      historyFailed = true;
+      status = 1;
+    }
+    return write(options.checkpointFile, CheckpointText(plan, outcome));
+  };
+
   auto lastDraw = Clock::now();
+  auto lastCheckpoint = Clock::now();
   bool interrupted = false;
-  while (!optimizer->Done()) {
+  bool checkpointDue = false;
+  for (;;) {
+    const bool done = optimizer->Done();
+    takeRows();  // after Done: a finished worker's rows are all taken
+    if (done) {
+      const bool finished =
+          optimizer->CompletedGenerations() >= plan.generationLimit || interrupted || historyFailed;
+      if (!checkpointDue || finished) break;
+      // At the boundary asked for: save, and go on from there with the same bits.
+      collect();
+      if (!saveCheckpoint()) {
+        std::fprintf(messages, "reflector: stopped at generation %u: the checkpoint cannot be written\n",
+                     outcome.record.completedGenerations);
+        return 1;
+      }
+      checkpointDue = false;
+      lastCheckpoint = Clock::now();
+      RunStart from;
+      from.population = outcome.population;
+      from.record = outcome.record;
+      if (!start(std::move(from))) return fail(1, error);
+      continue;
+    }
     if (!interrupted && InterruptSignal()) {
       // Never inside a generation: the checkpoint must resume to the same bits.
       optimizer->StopAtGenerationBoundary();
       interrupted = true;
+    }
+    if (!checkpointDue && options.checkpointEvery.count() > 0 &&
+        Clock::now() - lastCheckpoint >= options.checkpointEvery) {
+      optimizer->StopAtGenerationBoundary();
+      checkpointDue = true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(showProgress ? 20 : 5));
     const auto now = Clock::now();
@@ -236,37 +343,29 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   if (showProgress) std::fprintf(messages, "\r\033[K");
-
-  OptimizerState state = CopyState(*optimizer);
-  RunOutcome outcome;
-  outcome.population = std::move(state.population);
-  outcome.record = std::move(state.record);
-  const SceneSnapshot snapshot = std::move(state.snapshot);
-  // Joined: the generator state is the run's own.
-  optimizer.Reset();
-  outcome.randomState = RandomState();
+  collect();
   const std::uint32_t generations = outcome.record.completedGenerations;
 
-  int status = 0;
-  auto write = [&](const std::string& path, const std::string& bytes) {
-    if (path.empty()) return false;
-    if (!WriteOutputFile(path, bytes, error)) {
-      std::fprintf(messages, "reflector: %s\n", error.c_str());
-      status = 1;
-      return false;
-    }
-    return true;
-  };
-
   interrupted = interrupted || InterruptSignal() != 0;
-  if (interrupted) {
-    // Only the checkpoint: the other outputs describe a finished run, and an
-    // existing one is left as it was.
-    const bool saved = write(options.checkpointFile, CheckpointText(plan, outcome));
-    const std::string kept =
+  if (interrupted || historyFailed) {
+    // The checkpoint and the history so far: the other outputs describe a
+    // finished run, and an existing one is left as it was.
+    const bool saved = saveCheckpoint();
+    std::string kept =
         saved ? "checkpoint written to " + options.checkpointFile : std::string("nothing written");
-    std::fprintf(messages, "reflector: interrupted at generation %u; %s\n", generations,
-                 kept.c_str());
+    if (history.IsOpen() && !historyFailed) {
+      if (history.Commit(error)) {
+        kept += "; history so far in " + options.historyFile;
+      } else {
+        std::fprintf(messages, "reflector: %s\n", error.c_str());
+        status = 1;
+      }
+    }
+    // Rows that failed to be written cannot be continued.
+    if (historyFailed) history.Discard();
+    std::fprintf(messages, "reflector: %s at generation %u; %s\n",
+                 historyFailed ? "stopped" : "interrupted", generations, kept.c_str());
+    if (historyFailed) return 1;
     return status != 0 ? status : InterruptStatus();
   }
 
@@ -280,7 +379,10 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
     write(options.jsonFile, ResultToJson(result));
   }
   if (!options.checkpointFile.empty()) write(options.checkpointFile, CheckpointText(plan, outcome));
-  if (!options.historyFile.empty()) write(options.historyFile, HistoryToCsv(outcome.record));
+  if (history.IsOpen() && !history.Commit(error)) {
+    std::fprintf(messages, "reflector: %s\n", error.c_str());
+    status = 1;
+  }
 
   std::vector<ScreenPoint> reflectorPixels;
   const FrameScene frame = FrameOfScene(plan.scene, reflectorPixels);
@@ -303,7 +405,7 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   if (!options.plotFile.empty()) {
     std::string plot;
     const std::string title = plan.sceneName + ", seed " + std::to_string(plan.seed);
-    if (pictures->EncodePlot(outcome.record, title, plotSvg, plot, error)) {
+    if (pictures->EncodePlot(plotRows, title, plotSvg, plot, error)) {
       write(options.plotFile, plot);
     } else {
       std::fprintf(messages, "reflector: %s: cannot draw: %s\n", options.plotFile.c_str(),

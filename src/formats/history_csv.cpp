@@ -4,6 +4,9 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <limits>
+#include <system_error>
 
 namespace reflector {
 
@@ -21,16 +24,15 @@ char* PutDouble(char* out, double x) {
 
 }  // namespace
 
-std::string HistoryToCsv(const RunRecord& record) {
-  static constexpr std::string_view kHeader = "generation,best,mean,worst,best_ever\n";
-  std::string out;
+void AppendHistoryRows(std::string& out, const std::vector<GenerationScores>& rows,
+                       std::uint32_t firstGeneration) {
   // Sized for the longest rows, then cut to what was written: one allocation,
   // no stream formatting, for runs of millions of generations.
-  out.resize(kHeader.size() + record.history.size() * kMaxRow);
-  char* p = out.data();
-  p = std::copy(kHeader.begin(), kHeader.end(), p);
-  std::uint32_t generation = record.firstGeneration;
-  for (const GenerationScores& row : record.history) {
+  const std::size_t start = out.size();
+  out.resize(start + rows.size() * kMaxRow);
+  char* p = out.data() + start;
+  std::uint32_t generation = firstGeneration;
+  for (const GenerationScores& row : rows) {
     p = std::to_chars(p, p + 10, generation++).ptr;
     *p++ = ',';
     p = PutDouble(p, row.best);
@@ -42,8 +44,42 @@ std::string HistoryToCsv(const RunRecord& record) {
     p = PutDouble(p, row.bestEver);
     *p++ = '\n';
   }
-  out.resize(p - out.data());
+  out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
+std::string HistoryToCsv(const RunRecord& record) {
+  std::string out(kHistoryHeader);
+  AppendHistoryRows(out, record.history, record.firstGeneration);
   return out;
+}
+
+bool ParseHistoryRow(std::string_view line, std::uint32_t& generation, GenerationScores& row) {
+  const char* p = line.data();
+  const char* const end = line.data() + line.size();
+  auto [afterGeneration, generationError] = std::from_chars(p, end, generation);
+  if (generationError != std::errc() || afterGeneration == p || afterGeneration == end ||
+      *afterGeneration != ',') {
+    return false;
+  }
+  p = afterGeneration + 1;
+  double* const fields[] = {&row.best, &row.mean, &row.worst, &row.bestEver};
+  for (std::size_t i = 0; i < std::size(fields); ++i) {
+    const char* fieldEnd = std::find(p, end, ',');
+    if ((i + 1 < std::size(fields)) == (fieldEnd == end)) return false;
+    const std::string_view field(p, static_cast<std::size_t>(fieldEnd - p));
+    if (field == "nan") {
+      *fields[i] = std::numeric_limits<double>::quiet_NaN();
+    } else if (field == "inf") {
+      *fields[i] = std::numeric_limits<double>::infinity();
+    } else if (field == "-inf") {
+      *fields[i] = -std::numeric_limits<double>::infinity();
+    } else {
+      const auto [parsedEnd, parseError] = std::from_chars(p, fieldEnd, *fields[i]);
+      if (parseError != std::errc() || parsedEnd != fieldEnd || field.empty()) return false;
+    }
+    p = fieldEnd == end ? end : fieldEnd + 1;
+  }
+  return true;
 }
 
 }  // namespace reflector

@@ -61,6 +61,18 @@ void ReflectorOptimizer::LockState(const Population** populationOut,
 
 void ReflectorOptimizer::UnlockState() { static_cast<Lockable&>(lock).Unlock(); }
 
+std::size_t ReflectorOptimizer::TakeHistory(std::vector<GenerationScores>& rows,
+                                            std::uint32_t& firstGeneration) {
+  ScopedLock hold(&lock);
+  const std::size_t count = record.history.size();
+  firstGeneration = record.firstGeneration;
+  rows.insert(rows.end(), record.history.begin(), record.history.end());
+  record.history.clear();
+  record.bestMirrors.clear();
+  record.firstGeneration = record.completedGenerations + 1;
+  return count;
+}
+
 void ReflectorOptimizer::RunGenerations() {
   std::uint32_t first = 0;
   bool stopped = false;
@@ -92,7 +104,8 @@ void ReflectorOptimizer::RunGenerations() {
     {
       ScopedLock hold(&lock);
       if (!record.startState) record.startState = RandomState();
-      record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 20));
+      // Enough for a short run; a long one grows it, or has its rows taken.
+      record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 14));
     }
     // Only this thread writes the population, so it may read it unlocked.
     working = population;

@@ -77,6 +77,12 @@ class ReflectorOptimizer : public virtual RefCounted {
                  const RunRecord** recordOut = nullptr);
   void UnlockState();
 
+  // Moves the rows recorded since the last call to the end of rows, with the
+  // generation of the first of them; the record then holds none, so that a
+  // run whose rows are written out as they come keeps no more than a few.
+  // Returns how many were moved.
+  std::size_t TakeHistory(std::vector<GenerationScores>& rows, std::uint32_t& firstGeneration);
+
   // Asks the worker to stop before its next generation begins, leaving the
   // population, the record and the generator as a complete generation left
   // them, ready to be resumed with the same bits. Returns at once; Done()

@@ -57,6 +57,31 @@ TEST(ParseCommandLine, HeadlessOptions) {
   EXPECT_EQ(c.resumeFile, "c.json");
 }
 
+TEST(ParseCommandLine, CheckpointsComeEveryTenMinutesUnlessToldOtherwise) {
+  using std::chrono::milliseconds;
+  CommandLine c;
+  std::string error;
+  ASSERT_TRUE(Parse({"--headless"}, c, error));
+  EXPECT_EQ(c.checkpointEvery, milliseconds(0));
+  ASSERT_TRUE(Parse({"--headless", "--checkpoint", "c.json"}, c, error));
+  EXPECT_EQ(c.checkpointEvery, milliseconds(600000));
+  const std::pair<const char*, long> durations[] = {
+      {"250ms", 250}, {"30", 30000}, {"30s", 30000}, {"2m", 120000}, {"1h", 3600000},
+      {"0", 0},       {"168h", 604800000}};
+  for (const auto& [text, expected] : durations) {
+    ASSERT_TRUE(Parse({"--headless", "--checkpoint", "c.json", "--checkpoint-every", text}, c, error))
+        << text << ": " << error;
+    EXPECT_EQ(c.checkpointEvery, milliseconds(expected)) << text;
+  }
+  for (const char* bad : {"", "m", "-5s", "1.5m", "10 m", "10min", "169h", "4294967296ms"}) {
+    EXPECT_FALSE(Parse({"--headless", "--checkpoint", "c.json", "--checkpoint-every", bad}, c, error))
+        << bad;
+    EXPECT_NE(error.find("--checkpoint-every needs a duration"), std::string::npos) << error;
+  }
+  EXPECT_FALSE(Parse({"--headless", "--checkpoint-every", "1m"}, c, error));
+  EXPECT_EQ(error, "option --checkpoint-every needs --checkpoint");
+}
+
 TEST(ParseCommandLine, Batch) {
   CommandLine c;
   std::string error;

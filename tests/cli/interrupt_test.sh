@@ -14,7 +14,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # Long enough that the run is still going when the signal comes, on a fast machine too.
 total=20000
 "$reflector" --headless --generations $total --seed 9 --json "$work/straight.json" \
-  --checkpoint "$work/straight.checkpoint" 2>/dev/null
+  --checkpoint "$work/straight.checkpoint" --history "$work/straight.csv" 2>/dev/null
 
 # Waits until the run has really started generations, then signals it.
 interrupt() {  # SIGNAL STATUS [extra options...]
@@ -30,7 +30,7 @@ interrupt() {  # SIGNAL STATUS [extra options...]
   wait "$pid" || status=$?
   [ "$status" -eq "$expected" ] || fail "$signal: status $status, expected $expected: $(cat "$work/messages")"
   [ "$(cat "$work/out.json")" = "old result" ] || fail "$signal: the existing --json was replaced"
-  if ls -A "$work" | grep -vqE '^(straight\.json|straight\.checkpoint|out\.json|messages|run\.checkpoint|resumed\.json|resumed\.checkpoint)$'; then
+  if ls -A "$work" | grep -vqE '^(straight\.(json|checkpoint|csv)|out\.json|messages|run\.checkpoint|resumed\.(json|checkpoint)|run\.csv)$'; then
     fail "$signal: a temporary file remains: $(ls -A "$work")"
   fi
 }
@@ -44,16 +44,19 @@ for pair in INT:130 TERM:143 HUP:129; do
   grep -qxE 'reflector: interrupted at generation [0-9]+; nothing written' "$work/messages" ||
     fail "$signal without --checkpoint: $(cat "$work/messages")"
 
-  interrupt "$signal" "$status" --checkpoint "$work/run.checkpoint"
+  rm -f "$work/run.csv"
+  interrupt "$signal" "$status" --checkpoint "$work/run.checkpoint" --history "$work/run.csv"
   line=$(grep 'interrupted' "$work/messages")
-  [[ "$line" =~ ^reflector:\ interrupted\ at\ generation\ ([0-9]+)\;\ checkpoint\ written\ to\ $work/run\.checkpoint$ ]] ||
+  [[ "$line" =~ ^reflector:\ interrupted\ at\ generation\ ([0-9]+)\;\ checkpoint\ written\ to\ $work/run\.checkpoint\;\ history\ so\ far\ in\ $work/run\.csv$ ]] ||
     fail "$signal with --checkpoint: $(cat "$work/messages")"
   generation=${BASH_REMATCH[1]}
   [ "$generation" -lt "$total" ] || fail "$signal: the run ended before the signal; make it longer"
   grep -q "\"generations\": $generation," "$work/run.checkpoint" || fail "$signal: checkpoint does not say generation $generation"
 
+  [ "$(wc -l <"$work/run.csv")" -eq $((generation + 1)) ] || fail "$signal: the history so far does not end at generation $generation"
   "$reflector" --headless --resume "$work/run.checkpoint" --json "$work/resumed.json" \
-    --checkpoint "$work/resumed.checkpoint" 2>/dev/null
+    --checkpoint "$work/resumed.checkpoint" --history "$work/run.csv" 2>/dev/null
+  cmp -s "$work/run.csv" "$work/straight.csv" || fail "$signal: the resumed history differs from a straight run's"
   cmp -s "$work/resumed.json" "$work/straight.json" || fail "$signal: resumed result differs from a straight run"
   cmp -s "$work/resumed.checkpoint" "$work/straight.checkpoint" || fail "$signal: resumed checkpoint differs"
   echo "$signal at generation $generation: status $status, resumed to the straight run's bytes"
