@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch_child.h"
 #include "cli/batch_runner.h"
 #include "cli/command_line.h"
 #include "cli/headless_runner.h"
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
       return PrintToStdout(std::string("reflector ") + REFLECTOR_VERSION + "\n");
     case CommandLine::Mode::Headless: {
       reflector::CatchInterrupts();
+      reflector::EndWithTheBatch();
       std::unique_ptr<reflector::PictureOutput> pictures;
 #ifdef REFLECTOR_HAS_WINDOW
       pictures = std::make_unique<reflector::QtPictureOutput>();

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/batch_child.h"
 #include "cli/interrupts.h"
 #include "formats/file_identity.h"
 #include "formats/json_value.h"
@@ -155,15 +156,34 @@ std::optional<std::string> InputAnOutputWouldOverwrite(const CommandLine& option
 
 // The child's last non-empty line, without the program's own "reflector: "
 // prefix (the batch adds its own).
-std::string LastLine(const std::string& text) {
-  std::size_t end = text.size();
-  while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
-  const std::size_t newline = text.rfind('\n', end == 0 ? 0 : end - 1);
-  const std::size_t begin = newline == std::string::npos || end == 0 ? 0 : newline + 1;
-  std::string line = text.substr(begin, end - begin);
+// Why a run failed, from what it printed: its last line, but not the summary
+// a run prints after the error that made it fail.
+std::string FailureReason(const std::string& text) {
   constexpr std::string_view kPrefix = "reflector: ";
-  if (line.starts_with(kPrefix)) line.erase(0, kPrefix.size());
-  return line;
+  std::size_t end = text.size();
+  std::string last;
+  while (end > 0) {
+    while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r')) --end;
+    if (end == 0) break;
+    const std::size_t newline = text.rfind('\n', end - 1);
+    const std::size_t begin = newline == std::string::npos ? 0 : newline + 1;
+    std::string line = text.substr(begin, end - begin);
+    end = begin;
+    // A progress bar's line ends in \r: its last part is what was shown.
+    if (const std::size_t cr = line.rfind('\r'); cr != std::string::npos) line.erase(0, cr + 1);
+    if (line.starts_with(kPrefix)) line.erase(0, kPrefix.size());
+    if (last.empty()) last = line;
+    const bool summary = line.find(" generations in ") != std::string::npos &&
+                         line.find("generations/s)") != std::string::npos;
+    if (!summary && !line.empty()) return line;
+  }
+  return last;
+}
+
+// A failure no other run can avoid: there is no room left for results.
+bool DiskIsFull(const std::string& reason) {
+  return reason.find(std::strerror(ENOSPC)) != std::string::npos ||
+         reason.find(std::strerror(EDQUOT)) != std::string::npos;
 }
 
 const JsonValue* Member(const JsonValue& object, std::string_view key) {
@@ -253,6 +273,10 @@ bool StartChild(const std::string& program, const std::string& sceneFile, const 
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
+  std::vector<std::string> environment = BatchChildEnvironment();
+  std::vector<char*> envp;
+  for (std::string& entry : environment) envp.push_back(entry.data());
+  envp.push_back(nullptr);
 
   // Close-on-exec, so that no other child inherits this pipe and keeps it
   // open past this child's exit; dup2 onto 2 clears the flag for this one.
@@ -267,7 +291,7 @@ bool StartChild(const std::string& program, const std::string& sceneFile, const 
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
   pid_t pid = -1;
-  const int status = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int status = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   if (status != 0) {
@@ -440,7 +464,7 @@ void FinishRun(Run& run, const Child& child, int waitStatus) {
   const int status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
   if (status != 0) {
     run.failed = true;
-    run.reason = LastLine(child.stderrText);
+    run.reason = FailureReason(child.stderrText);
     if (run.reason.empty()) run.reason = "exit status " + std::to_string(status);
     return;
   }
@@ -512,20 +536,39 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
   const auto started = Clock::now();
   ProgressBar progress(messages, showProgress, runs.size(), jobs);
 
+  // Every scene is read once here: one that cannot be read is reported once,
+  // not once for each of its seeds, and its runs are not started.
+  std::size_t failed = 0;
+  std::vector<std::optional<std::string>> sceneTexts;
+  std::vector<bool> unreadable(options.sceneFiles.size(), false);
+  for (std::size_t i = 0; i < options.sceneFiles.size(); ++i) {
+    SceneDescription scene;
+    std::string sceneError;
+    std::optional<std::string>& text = sceneTexts.emplace_back();
+    if (LoadSceneFile(options.sceneFiles[i], scene, sceneError)) {
+      if (!options.force) AppendScene(text.emplace(), scene);
+      continue;
+    }
+    unreadable[i] = true;
+    const std::size_t seeds = static_cast<std::size_t>(options.lastSeed) - options.firstSeed + 1;
+    progress.Print("reflector: batch: " + sceneError + "; its " + std::to_string(seeds) +
+                   (seeds == 1 ? " run fails" : " runs fail"));
+  }
+  for (Run& run : runs) {
+    if (!unreadable[run.scene]) continue;
+    run.started = run.failed = true;
+    run.reason = "the scene cannot be read";
+    progress.Finished(run);
+    ++failed;
+  }
+
   // Results already there from an earlier batch are kept (unless --force).
   std::size_t kept = 0;
   if (!options.force) {
-    std::vector<std::optional<std::string>> sceneTexts;
-    for (const std::string& file : options.sceneFiles) {
-      SceneDescription scene;
-      std::string sceneError;
-      std::optional<std::string>& text = sceneTexts.emplace_back();
-      if (LoadSceneFile(file, scene, sceneError)) AppendScene(text.emplace(), scene);
-    }
     const std::uint32_t generations = options.generations.value_or(kDefaultGenerations);
     for (Run& run : runs) {
       std::string error;
-      if (!HasFinishedResult(run, sceneTexts[run.scene], generations) ||
+      if (run.failed || !HasFinishedResult(run, sceneTexts[run.scene], generations) ||
           !ReadOutcome(run.jsonFile, run.outcome, error)) {
         continue;
       }
@@ -542,23 +585,29 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
   progress.Draw();
   RunningChildren running;
   std::size_t next = 0;
-  std::size_t failed = 0;
+  bool diskFull = false;
   auto reportFailure = [&](const Run& run) {
     ++failed;
     progress.Print("reflector: batch: " + options.sceneFiles[run.scene] + " seed " +
                    std::to_string(run.seed) + " failed: " + run.reason);
+    if (!diskFull && DiskIsFull(run.reason)) {
+      // Every run after it would fail the same way.
+      diskFull = true;
+      progress.Print("reflector: batch: no room left for results in " + options.outDir +
+                     "; no more runs are started");
+    }
   };
 
   bool interrupting = false;
-  while ((next < runs.size() && !interrupting) || !running.children.empty()) {
+  while ((next < runs.size() && !interrupting && !diskFull) || !running.children.empty()) {
     if (!interrupting && InterruptSignal()) {
       // No new runs; the running ones stop at their next generation boundary.
       interrupting = true;
       for (const Child& child : running.children) kill(child.pid, InterruptSignal());
     }
-    while (!interrupting && next < runs.size() && running.children.size() < jobs) {
+    while (!interrupting && !diskFull && next < runs.size() && running.children.size() < jobs) {
       Run& run = runs[next++];
-      if (run.kept) continue;
+      if (run.kept || run.failed) continue;
       run.started = true;
       Child child;
       child.run = static_cast<std::size_t>(&run - runs.data());
@@ -643,8 +692,11 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
                  seconds, finished, runs.size(), summaryFile.c_str());
     return status ? status : InterruptStatus();
   }
-  std::fprintf(messages, "reflector: batch: %zu runs (%zu failed) in %.2f s; summary in %s\n",
-               runs.size(), failed, seconds, summaryFile.c_str());
+  const auto notRun = std::count_if(runs.begin(), runs.end(), [](const Run& run) { return !run.started; });
+  std::string notRunText;
+  if (notRun > 0) notRunText = ", " + std::to_string(notRun) + " not run";
+  std::fprintf(messages, "reflector: batch: %zu runs (%zu failed%s) in %.2f s; summary in %s\n",
+               runs.size(), failed, notRunText.c_str(), seconds, summaryFile.c_str());
   return status;
 }
 

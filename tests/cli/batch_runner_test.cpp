@@ -88,7 +88,12 @@ class BatchRunnerTest : public ::testing::Test {
     options.firstSeed = firstSeed;
     options.lastSeed = lastSeed;
     options.outDir = dir_ + "/out";
-    for (const std::string& scene : scenes) options.sceneFiles.push_back(dir_ + "/" + scene);
+    for (const std::string& scene : scenes) {
+      // A real scene, which the batch reads before it starts any run.
+      const std::string path = dir_ + "/" + scene;
+      if (!std::filesystem::exists(path)) std::ofstream(path) << R"({"reflector": [[1, 2], [3, 4]]})";
+      options.sceneFiles.push_back(path);
+    }
     return options;
   }
 

@@ -79,6 +79,20 @@ grep -q "history.csv: cannot write: No space left on device" "$work/err" ||
 [ "$(cat "$work/full/history.csv")" = old ] || fail "full filesystem: the old history was lost"
 left=$(ls -A "$work/full" | sort | tr '\n' ' ')
 [ "$left" = "filler history.csv out.json " ] || fail "full filesystem: left behind: $left"
+
+# A batch on the full filesystem says why its first run failed and starts no more.
+echo '{"reflector": [[494, 52], [489, 304]]}' > "$work/scene.json"
+mkdir "$work/full/batch" 2>/dev/null || { rm "$work/full/filler"; mkdir "$work/full/batch";
+  dd if=/dev/zero of="$work/full/filler" bs=4k 2>/dev/null; }
+"$reflector" batch --jobs 1 --seeds 1-5 --generations 20 --out "$work/full/batch" "$work/scene.json" \
+  2> "$work/err"
+status=$?
+[ "$status" -eq 1 ] || fail "full filesystem, batch: status $status: $(cat "$work/err")"
+grep -qx "reflector: batch: $work/scene.json seed 1 failed: $work/full/batch/scene-1.json: cannot write: No space left on device" \
+  "$work/err" || fail "full filesystem, batch: no reason: $(cat "$work/err")"
+grep -qx "reflector: batch: no room left for results in $work/full/batch; no more runs are started" \
+  "$work/err" || fail "full filesystem, batch: it went on: $(cat "$work/err")"
+[ "$(grep -c 'failed:' "$work/err")" -eq 1 ] || fail "full filesystem, batch: more runs failed: $(cat "$work/err")"
 umount "$work/full"
 
 echo "a full filesystem: exit 1, the cause named, the old files kept, nothing left behind"
