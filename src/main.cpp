@@ -69,6 +69,9 @@ int main(int argc, char** argv) {
       return PrintToStdout(std::string("reflector ") + REFLECTOR_VERSION + "\n");
     case CommandLine::Mode::Headless: {
       reflector::CatchInterrupts();
+      // Until the run has begun (reading a large scene can take seconds),
+      // there is nothing to save: a signal ends the process at once.
+      reflector::EndAtOnceOnInterrupt(true);
       reflector::EndWithTheBatch();
       std::unique_ptr<reflector::PictureOutput> pictures;
 #ifdef REFLECTOR_HAS_WINDOW

@@ -200,6 +200,10 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
     if (*path != "-" && !CheckOutputWritable(*path, error)) return fail(1, error);
   }
 
+  // From here on there is work to keep: a signal stops the run where it can
+  // be saved, instead of ending the process at once.
+  EndAtOnceOnInterrupt(false);
+
   if (const auto why = WhyUnscorable(plan.scene)) {
     std::fprintf(messages, "reflector: warning: %s; every score will be 150000\n", why->c_str());
   }
@@ -262,12 +266,13 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
       std::fprintf(messages, "reflector: %s\n", error.c_str());
       historyFailed = true;
       status = 1;
-      optimizer->StopAtGenerationBoundary();
+      optimizer->RequestStop();
     }
   };
 
-  // Stops the worker at a generation boundary (it must have been asked),
-  // takes everything it left, and ends it: the generator is then the run's.
+  // Everything the worker left, once it has ended: the generator is then the
+  // run's own. A run stopped inside a generation continues from the last
+  // complete one, whose generator state the record keeps.
   RunOutcome outcome;
   SceneSnapshot snapshot;
   auto collect = [&] {
@@ -276,54 +281,53 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
     outcome.record = std::move(state.record);
     snapshot = std::move(state.snapshot);
     optimizer.Reset();
-    outcome.randomState = RandomState();
+    outcome.randomState = outcome.record.boundaryState.value_or(RandomState());
   };
   // The history's rows reach the disk before the checkpoint that resumes
   // after them, so that a resumed run always finds its rows.
-  auto saveCheckpoint = [&] {
+  auto saveCheckpoint = [&](const RunOutcome& saved) {
     if (history.IsOpen() && !historyFailed && !history.Sync(error)) {
       std::fprintf(messages, "reflector: %s\n", error.c_str());
       historyFailed = true;
       status = 1;
     }
-    return write(options.checkpointFile, CheckpointText(plan, outcome));
+    return !options.checkpointFile.empty() &&
+           write(options.checkpointFile, CheckpointText(plan, saved));
+  };
+  // While the run goes on: the last complete generation, copied under the
+  // lock, and the rows up to it (and perhaps a few past it, which a resumed
+  // history drops). False when the worker has no generator state to save yet.
+  auto saveCheckpointWhileRunning = [&] {
+    OptimizerState state = CopyState(*optimizer);
+    if (!state.record.boundaryState) return false;
+    RunOutcome saved;
+    saved.population = std::move(state.population);
+    saved.record = std::move(state.record);
+    saved.randomState = *saved.record.boundaryState;
+    takeRows();
+    return saveCheckpoint(saved);
   };
 
   auto lastDraw = Clock::now();
   auto lastCheckpoint = Clock::now();
   bool interrupted = false;
-  bool checkpointDue = false;
-  for (;;) {
-    const bool done = optimizer->Done();
-    takeRows();  // after Done: a finished worker's rows are all taken
-    if (done) {
-      const bool finished =
-          optimizer->CompletedGenerations() >= plan.generationLimit || interrupted || historyFailed;
-      if (!checkpointDue || finished) break;
-      // At the boundary asked for: save, and go on from there with the same bits.
-      collect();
-      if (!saveCheckpoint()) {
-        std::fprintf(messages, "reflector: stopped at generation %u: the checkpoint cannot be written\n",
-                     outcome.record.completedGenerations);
-        return 1;
-      }
-      checkpointDue = false;
-      lastCheckpoint = Clock::now();
-      RunStart from;
-      from.population = outcome.population;
-      from.record = outcome.record;
-      if (!start(std::move(from))) return fail(1, error);
-      continue;
-    }
+  bool outputFailed = false;
+  while (!optimizer->Done()) {
     if (!interrupted && InterruptSignal()) {
-      // Never inside a generation: the checkpoint must resume to the same bits.
-      optimizer->StopAtGenerationBoundary();
+      // At the next ray: the checkpoint is of the last complete generation.
+      optimizer->RequestStop();
       interrupted = true;
     }
-    if (!checkpointDue && options.checkpointEvery.count() > 0 &&
-        Clock::now() - lastCheckpoint >= options.checkpointEvery) {
-      optimizer->StopAtGenerationBoundary();
-      checkpointDue = true;
+    takeRows();
+    if (!interrupted && !outputFailed && options.checkpointEvery.count() > 0 &&
+        Clock::now() - lastCheckpoint >= options.checkpointEvery &&
+        saveCheckpointWhileRunning()) {
+      lastCheckpoint = Clock::now();
+    }
+    if (status != 0 && !outputFailed) {
+      // An output that cannot be written: stop rather than run on unsaved.
+      optimizer->RequestStop();
+      outputFailed = true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(showProgress ? 20 : 5));
     const auto now = Clock::now();
@@ -341,16 +345,18 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
                    std::chrono::duration<double>(now - started).count(), best, bestEver);
     }
   }
+  takeRows();  // a finished worker's last rows
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   if (showProgress) std::fprintf(messages, "\r\033[K");
   collect();
   const std::uint32_t generations = outcome.record.completedGenerations;
 
   interrupted = interrupted || InterruptSignal() != 0;
-  if (interrupted || historyFailed) {
+  outputFailed = outputFailed || historyFailed;
+  if (interrupted || outputFailed) {
     // The checkpoint and the history so far: the other outputs describe a
     // finished run, and an existing one is left as it was.
-    const bool saved = saveCheckpoint();
+    const bool saved = saveCheckpoint(outcome);
     std::string kept =
         saved ? "checkpoint written to " + options.checkpointFile : std::string("nothing written");
     if (history.IsOpen() && !historyFailed) {
@@ -364,8 +370,8 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
     // Rows that failed to be written cannot be continued.
     if (historyFailed) history.Discard();
     std::fprintf(messages, "reflector: %s at generation %u; %s\n",
-                 historyFailed ? "stopped" : "interrupted", generations, kept.c_str());
-    if (historyFailed) return 1;
+                 outputFailed ? "stopped" : "interrupted", generations, kept.c_str());
+    if (outputFailed) return 1;
     return status != 0 ? status : InterruptStatus();
   }
 

@@ -1,6 +1,7 @@
 #include "cli/interrupts.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -9,10 +10,17 @@ namespace reflector {
 namespace {
 
 std::atomic<int> caught{0};
+std::atomic<bool> endAtOnce{false};
 
 // The first signal decides the status; later ones change nothing, since the
-// next generation boundary is never more than a generation away.
+// run stops within a ray of the first.
 void OnInterrupt(int signal) {
+  if (endAtOnce.load()) {
+    static constexpr char kMessage[] = "reflector: interrupted before the run began; nothing written\n";
+    const ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    (void)ignored;
+    _exit(128 + signal);
+  }
   int expected = 0;
   caught.compare_exchange_strong(expected, signal);
 }
@@ -28,6 +36,8 @@ void CatchInterrupts() {
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
 }
+
+void EndAtOnceOnInterrupt(bool atOnce) { endAtOnce.store(atOnce); }
 
 int InterruptSignal() { return caught.load(); }
 

@@ -14,6 +14,11 @@ namespace reflector {
 // generations. Lock-free, so safe in a handler.
 void CatchInterrupts();
 
+// While set (the default is unset), a signal ends the process at once with
+// its status and one line on standard error: for the time before a run has
+// anything to save, such as reading a large scene.
+void EndAtOnceOnInterrupt(bool atOnce);
+
 // The signal caught, or 0.
 int InterruptSignal();
 

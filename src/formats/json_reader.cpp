@@ -1,5 +1,9 @@
 #include "formats/json_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -317,10 +321,35 @@ const JsonValue* FindMember(const JsonValue& object, std::string_view key) {
 
 bool ReadTextFile(const std::string& path, std::size_t maxSize, const char* what,
                   std::string& text, std::string& error) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
+  // Opened without waiting: a pipe that nobody writes to would otherwise
+  // hold the open (and the window) for good. Once open it is read normally.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    error = path + ": cannot open: " + std::strerror(errno);
+    return false;
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(fdopen(fd, "rb"), &std::fclose);
   if (!file) {
     error = path + ": cannot open: " + std::strerror(errno);
+    close(fd);
+    return false;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0) {
+    error = path + ": cannot read: " + std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    error = path + ": cannot read: " + std::strerror(EISDIR);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+    error = path + ": cannot read: not a file (a device or a socket)";
+    return false;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    error = path + ": cannot read: " + std::strerror(errno);
     return false;
   }
   std::string contents;
@@ -337,6 +366,10 @@ bool ReadTextFile(const std::string& path, std::size_t maxSize, const char* what
   }
   if (std::ferror(file.get())) {
     error = path + ": cannot read: " + std::strerror(errno);
+    return false;
+  }
+  if (contents.empty() && S_ISFIFO(info.st_mode)) {
+    error = path + ": cannot read: nothing was written to this pipe";
     return false;
   }
   text = std::move(contents);

@@ -211,9 +211,19 @@ bool Classify(const std::string& path, Target& target, mode_t& mode, std::string
 bool WriteInPlace(const std::string& path, std::string_view text, bool& regular,
                   std::string& error) {
   regular = false;
-  const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  // Not blocking on a pipe that nobody reads, which would hang the process
+  // past any signal: such a pipe is an error, said as one.
+  const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
+    const int failure = errno;
+    error = failure == ENXIO ? path + ": cannot write: no process is reading this pipe"
+                             : CannotWrite(path, failure);
+    return false;
+  }
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     error = CannotWrite(path, errno);
+    close(fd);
     return false;
   }
   struct stat info;

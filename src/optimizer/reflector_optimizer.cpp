@@ -87,7 +87,14 @@ void ReflectorOptimizer::RunGenerations() {
       // painting. Tracing draws nothing from the generator.
       if (first > 0) {
         const int n = static_cast<int>(working.candidates.size());
+        std::vector<double> scores;
+        for (const Candidate& candidate : working.candidates) scores.push_back(candidate.score);
         for (int i = 0; i < n && !stopped; ++i) stopped = !EvaluateCandidate(working, i);
+        // Stopped half way, the rays are not all there, but the scores must
+        // stay whole: the run may be saved from here.
+        if (stopped) {
+          for (int i = 0; i < n; ++i) working.candidates[static_cast<std::size_t>(i)].score = scores[static_cast<std::size_t>(i)];
+        }
       }
     } else {
       reflector::FillPopulation(working, snapshot);
@@ -104,6 +111,7 @@ void ReflectorOptimizer::RunGenerations() {
     {
       ScopedLock hold(&lock);
       if (!record.startState) record.startState = RandomState();
+      record.boundaryState = RandomState();
       // Enough for a short run; a long one grows it, or has its rows taken.
       record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 14));
     }
@@ -146,6 +154,8 @@ void ReflectorOptimizer::PublishGeneration(std::uint32_t completed) {
     record.bestMirrors.insert(record.bestMirrors.end(), best.vertices.begin(), best.vertices.end());
   }
   record.completedGenerations = completed;
+  // The worker is the generator's only user while it runs generations.
+  record.boundaryState = RandomState();
   completedGenerations.store(completed);
 }
 

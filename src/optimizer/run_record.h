@@ -38,6 +38,10 @@ struct RunRecord {
   // The generator's state when the run's first generation began: with it, the
   // scene reproduces the run. Unknown until the worker's turn to draw comes.
   std::optional<std::uint32_t> startState;
+  // The generator's state after the last completed generation (at the start
+  // when none is): with the population, where the run can be continued from
+  // even while a later generation is under way.
+  std::optional<std::uint32_t> boundaryState;
   std::uint32_t completedGenerations = 0;
   std::optional<BestEver> bestEver;  // none before the first generation
   std::uint32_t firstGeneration = 1;
