@@ -10,7 +10,8 @@ constexpr int kMaxDepth = 64;
 
 class Parser {
  public:
-  Parser(std::string_view text, JsonError& error) : text_(text), error_(error) {}
+  Parser(std::string_view text, JsonError& error, const std::atomic<bool>* cancel)
+      : text_(text), error_(error), cancel_(cancel) {}
 
   bool ParseDocument(JsonValue& value) {
     SkipWhitespace();
@@ -55,7 +56,13 @@ class Parser {
     return true;
   }
 
+  // Looked at every few thousand values: cheap, and soon enough.
+  bool Cancelled() {
+    return cancel_ && (++values_ & 4095) == 0 && cancel_->load(std::memory_order_relaxed);
+  }
+
   bool ParseValue(JsonValue& value, int depth) {
+    if (Cancelled()) return Fail(kJsonCancelled);
     value.line = line_;
     value.column = column_;
     if (AtEnd()) return Fail("unexpected end of file");
@@ -283,13 +290,16 @@ class Parser {
   std::size_t pos_ = 0;
   int line_ = 1;
   int column_ = 1;
+  const std::atomic<bool>* cancel_;
+  std::uint32_t values_ = 0;
 };
 
 }  // namespace
 
-bool ParseJson(std::string_view text, JsonValue& value, JsonError& error) {
+bool ParseJson(std::string_view text, JsonValue& value, JsonError& error,
+               const std::atomic<bool>* cancel) {
   value = JsonValue{};
-  return Parser(text, error).ParseDocument(value);
+  return Parser(text, error, cancel).ParseDocument(value);
 }
 
 const char* DescribeKind(JsonValue::Kind kind) {

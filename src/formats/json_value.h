@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,7 +45,11 @@ struct JsonError {
 // Parses one JSON document (RFC 8259), whitespace around it allowed. Nesting
 // deeper than 64 levels is refused rather than risking the stack. Returns false
 // and fills error on malformed input.
-bool ParseJson(std::string_view text, JsonValue& value, JsonError& error);
+// With cancel given, a parse that sees it set stops and fails with the
+// message kJsonCancelled.
+bool ParseJson(std::string_view text, JsonValue& value, JsonError& error,
+               const std::atomic<bool>* cancel = nullptr);
+inline constexpr const char* kJsonCancelled = "cancelled";
 
 // "an object", "an array", ... for messages.
 const char* DescribeKind(JsonValue::Kind kind);

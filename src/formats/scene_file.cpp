@@ -116,11 +116,15 @@ bool ParseResultAsScene(const JsonValue& root, const std::string& name, SceneDes
 }  // namespace
 
 bool ParseScene(std::string_view text, const std::string& name, SceneDescription& scene,
-                std::string& error) {
+                std::string& error, const std::atomic<bool>* cancel) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a UTF-8 byte-order mark
   JsonValue root;
   JsonError jsonError;
-  if (!ParseJson(text, root, jsonError)) {
+  if (!ParseJson(text, root, jsonError, cancel)) {
+    if (jsonError.message == kJsonCancelled) {
+      error = name + ": " + kOpeningCancelled;
+      return false;
+    }
     error = Where(name, jsonError.line, jsonError.column) + "not valid JSON: " + jsonError.message;
     return false;
   }
@@ -139,10 +143,15 @@ bool ParseScene(std::string_view text, const std::string& name, SceneDescription
   return ReadSceneObject(root, name, true, scene, error);
 }
 
-bool LoadSceneFile(const std::string& path, SceneDescription& scene, std::string& error) {
+bool LoadSceneFile(const std::string& path, SceneDescription& scene, std::string& error,
+                   const std::atomic<bool>* cancel) {
   std::string text;
-  return ReadTextFile(path, kMaxFileSize, "a scene", text, error) &&
-         ParseScene(text, path, scene, error);
+  if (!ReadTextFile(path, kMaxFileSize, "a scene", text, error)) return false;
+  if (cancel && cancel->load()) {
+    error = path + ": " + kOpeningCancelled;
+    return false;
+  }
+  return ParseScene(text, path, scene, error, cancel);
 }
 
 }  // namespace reflector

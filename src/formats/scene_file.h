@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,10 +21,14 @@ namespace reflector {
 // Anything else is refused: returns false with error set to
 // "NAME:LINE:COLUMN: what is wrong" (a checkpoint: "NAME: this is a checkpoint;
 // use --resume NAME").
+// With cancel given, a parse that sees it set fails with kOpeningCancelled.
 bool ParseScene(std::string_view text, const std::string& name, SceneDescription& scene,
-                std::string& error);
+                std::string& error, const std::atomic<bool>* cancel = nullptr);
 
 // Reads and parses the file at path; errors name the file.
-bool LoadSceneFile(const std::string& path, SceneDescription& scene, std::string& error);
+bool LoadSceneFile(const std::string& path, SceneDescription& scene, std::string& error,
+                   const std::atomic<bool>* cancel = nullptr);
+
+inline constexpr const char* kOpeningCancelled = "opening cancelled";
 
 }  // namespace reflector

@@ -19,6 +19,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QSettings>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QSvgGenerator>
 #include <QTimer>
@@ -75,7 +76,8 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
       plot_(new PlotWidget(this)),
       plotDock_(new QDockWidget(tr("Convergence"), this)),
       statusLabel_(new QLabel(this)),
-      frameTimer_(new QTimer(this)) {
+      frameTimer_(new QTimer(this)),
+      loadingTimer_(new QTimer(this)) {
   setCentralWidget(canvas_);
   plotDock_->setObjectName(QStringLiteral("convergenceDock"));
   plotDock_->setWidget(plot_);
@@ -108,6 +110,8 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
   frameTimer_->setInterval(kFrameIntervalMs);
   connect(frameTimer_, &QTimer::timeout, this, &MainWindow::Tick);
   frameTimer_->start();
+  loadingTimer_->setInterval(50);
+  connect(loadingTimer_, &QTimer::timeout, this, &MainWindow::FinishOpening);
   // The first frame is set up before anything can paint it.
   scene_.PrepareFrame();
 }
@@ -222,16 +226,66 @@ bool MainWindow::WriteBytes(const QString& path, std::string_view bytes, const Q
 }
 
 bool MainWindow::OpenScene(const QString& path) {
-  SceneDescription description;
-  std::string error;
-  if (!LoadSceneFile(ToStd(path), description, error)) {
-    ShowError(tr("Cannot open the scene"), FromStd(error));
-    return false;
+  const QFileInfo info(path);
+  CancelOpening();  // one opening at a time: the latest asked for
+  if (!info.isFile() || info.size() < kOpenInBackgroundFrom) {
+    SceneDescription description;
+    std::string error;
+    if (!LoadSceneFile(ToStd(path), description, error)) {
+      ShowError(tr("Cannot open the scene"), FromStd(error));
+      return false;
+    }
+    UseScene(description, path);
+    return true;
   }
+  // Large: read on another thread, so that the window keeps drawing, Cancel
+  // works and Ctrl+Q quits at once.
+  loading_ = std::make_unique<BackgroundSceneLoad>(ToStd(path));
+  auto* dialog = new QProgressDialog(tr("Opening %1\u2026").arg(info.fileName()), tr("Cancel"), 0, 0, this);
+  dialog->setWindowTitle(tr("Open Scene"));
+  dialog->setWindowModality(Qt::WindowModal);
+  dialog->setMinimumDuration(300);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &QProgressDialog::canceled, this, &MainWindow::CancelOpening);
+  auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), dialog);
+  connect(quit, &QShortcut::activated, this, [this] {
+    CancelOpening();
+    close();
+  });
+  loadingDialog_ = dialog;
+  loadingTimer_->start();
+  return true;
+}
+
+void MainWindow::FinishOpening() {
+  if (!loading_ || !loading_->Finished()) return;
+  const std::unique_ptr<BackgroundSceneLoad> loaded = std::move(loading_);
+  loadingTimer_->stop();
+  if (loadingDialog_) loadingDialog_->close();
+  if (loaded->Succeeded()) {
+    UseScene(loaded->Scene(), FromStd(loaded->Path()));
+  } else {
+    ShowError(tr("Cannot open the scene"), FromStd(loaded->Error()));
+  }
+}
+
+void MainWindow::CancelOpening() {
+  if (!loading_) return;
+  loadingTimer_->stop();
+  loading_.reset();  // stops the reading within a moment
+  if (loadingDialog_) {
+    // Closing a dialog whose Cancel was pressed is harmless; its canceled
+    // signal does not come again.
+    QProgressDialog* dialog = loadingDialog_;
+    loadingDialog_ = nullptr;
+    dialog->close();
+  }
+}
+
+void MainWindow::UseScene(const SceneDescription& description, const QString& path) {
   // As the headless runner: the scene's own seed, else the start state.
   scene_.LoadScene(description, description.seed.value_or(1));
   SetSceneFile(path);
-  return true;
 }
 
 void MainWindow::SetSceneFile(const QString& path) {
@@ -506,6 +560,7 @@ void MainWindow::Tick() {
 QString MainWindow::StatusLine() const { return statusLabel_->text(); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  CancelOpening();
   if (settings_) {
     settings_->setValue(QStringLiteral("window/geometry"), saveGeometry());
     settings_->setValue(QStringLiteral("window/state"), saveState());

@@ -2,14 +2,18 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <utility>
 
 #include "scene/scene_state.h"
+#include "window/background_scene_load.h"
 
 class QAction;
 class QDockWidget;
@@ -40,7 +44,14 @@ class MainWindow : public QMainWindow {
 
   // Each returns false after showing why in a message box; a failed open
   // changes nothing, a failed write leaves any existing file as it was.
+  // A file of kOpenInBackgroundFrom bytes or more is read on another thread
+  // behind a progress dialog with Cancel: true means the opening has begun,
+  // and the scene replaces the run once it is read (or an error is shown).
   bool OpenScene(const QString& path);
+  static constexpr qint64 kOpenInBackgroundFrom = 1 << 20;
+  // Stops a background opening: nothing changes.
+  void CancelOpening();
+  bool Opening() const { return loading_ != nullptr; }
   bool SaveScene(const QString& path);
   bool SaveCheckpoint(const QString& path);
   bool ExportImage(const QString& path);  // .png or .svg: the canvas as shown
@@ -89,6 +100,10 @@ class MainWindow : public QMainWindow {
   // Generations per second over the last second or so of ticks.
   std::optional<double> MeasureRate(std::uint32_t generation);
 
+  void FinishOpening();
+  // Replaces the run with the scene read from path.
+  void UseScene(const SceneDescription& description, const QString& path);
+
   SceneState& scene_;
   QSettings* settings_;
   CanvasWidget* canvas_;
@@ -103,6 +118,10 @@ class MainWindow : public QMainWindow {
   QString sceneFile_;
   QStringList recentFiles_;
   std::string shownError_;  // the optimiser error last put in the status bar
+
+  std::unique_ptr<BackgroundSceneLoad> loading_;
+  QPointer<QProgressDialog> loadingDialog_;
+  QTimer* loadingTimer_;
 
   QElapsedTimer clock_;
   const void* rateOptimizer_ = nullptr;  // the run the samples belong to
