@@ -24,7 +24,7 @@ namespace {
 
 constexpr const char* kFormatName = "reflector-checkpoint";
 constexpr std::string_view kChecksumKey = ", \"checksum\": \"";
-constexpr std::size_t kMaxFileSize = 256 << 20;
+constexpr std::size_t kMaxFileSize = kMaxInputFileSize;
 constexpr std::size_t kMaxSizeParsedUnchecked = 1 << 20;
 constexpr double kAnyFinite = std::numeric_limits<double>::infinity();
 

@@ -237,6 +237,13 @@ bool ReadVertices(const JsonValue& value, const std::string& name, const std::st
             DescribeKind(value.kind);
     return false;
   }
+  if (value.items.size() > kMaxMirrorVertices) {
+    error = Where(name, value) + what + " has " + std::to_string(value.items.size()) +
+            " vertices; at most " + std::to_string(kMaxMirrorVertices) +
+            " can be run (a run's result and checkpoint hold twelve copies of the mirror, and "
+            "must stay readable)";
+    return false;
+  }
   std::vector<Point2> vertices;
   vertices.reserve(value.items.size());
   for (std::size_t i = 0; i < value.items.size(); ++i) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,6 +18,14 @@ namespace reflector {
 
 // The largest coordinate magnitude a scene may hold.
 inline constexpr double kMaxSceneCoordinate = 1e6;
+
+// The most vertices a mirror may have. A run's result and checkpoint hold
+// twelve copies of its mirror (the scene's, ten candidates' and the best
+// ever), at most 52 bytes a vertex: so that every file written from an
+// accepted scene reads back, 12 x 52 x this stays under kMaxInputFileSize.
+inline constexpr std::size_t kMaxMirrorVertices = 400000;
+// The largest scene, result or checkpoint file read.
+inline constexpr std::size_t kMaxInputFileSize = std::size_t{256} << 20;
 
 std::string Where(const std::string& name, int line, int column);
 std::string Where(const std::string& name, const JsonValue& value);

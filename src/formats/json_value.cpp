@@ -7,6 +7,10 @@ namespace reflector {
 namespace {
 
 constexpr int kMaxDepth = 64;
+// Past the most any accepted file holds (twelve mirrors of the most vertices,
+// three values a vertex), so that a file of millions of tiny values is
+// refused before its tree takes gigabytes.
+constexpr std::uint32_t kMaxValues = 16000000;
 
 class Parser {
  public:
@@ -58,10 +62,11 @@ class Parser {
 
   // Looked at every few thousand values: cheap, and soon enough.
   bool Cancelled() {
-    return cancel_ && (++values_ & 4095) == 0 && cancel_->load(std::memory_order_relaxed);
+    return cancel_ && (values_ & 4095) == 0 && cancel_->load(std::memory_order_relaxed);
   }
 
   bool ParseValue(JsonValue& value, int depth) {
+    if (++values_ > kMaxValues) return Fail("more than 16000000 values: too large to read");
     if (Cancelled()) return Fail(kJsonCancelled);
     value.line = line_;
     value.column = column_;

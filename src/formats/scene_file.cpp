@@ -7,7 +7,8 @@ namespace reflector {
 
 namespace {
 
-constexpr std::size_t kMaxFileSize = 64 << 20;
+// Results are scenes too: the same limit as theirs.
+constexpr std::size_t kMaxFileSize = kMaxInputFileSize;
 
 // A result's best-ever mirror: {"score": S, "generation": G, "vertices": [...]}.
 bool ReadBestEverVertices(const JsonValue& value, const std::string& name,

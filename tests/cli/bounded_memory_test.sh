@@ -2,7 +2,7 @@
 # A headless run's memory does not grow with its generations: the peak
 # resident size of a 300,000-generation run is within 4 MiB of a
 # 20,000-generation one, for a scene without a mirror and for the default
-# scene, and with --history written as well.
+# scene with --history written.
 # Usage: bounded_memory_test.sh REFLECTOR
 set -euo pipefail
 
@@ -33,5 +33,5 @@ check() {  # NAME [options...]
 }
 
 check "no mirror" --scene "$work/empty.json"
-check "default scene"
+# The history streams out: kept, it alone would take 9 MB more.
 check "default scene with --history" --history "$work/history.csv"

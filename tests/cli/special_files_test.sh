@@ -5,7 +5,7 @@
 #   - a device as --scene: refused;
 #   - a scene read from a pipe whose writer stalls: SIGINT ends the process
 #     at once (130), saying nothing was written;
-#   - SIGINT inside a generation of a 500,000-vertex mirror (about 2 s a
+#   - SIGINT inside a generation of a 400,000-vertex mirror (about 1.5 s a
 #     generation here): the run ends within 0.5 s, not at the generation's
 #     end. Not timed under sanitizers (REFLECTOR_SANITIZED set).
 # Usage: special_files_test.sh REFLECTOR
@@ -58,7 +58,7 @@ if [ -n "${REFLECTOR_SANITIZED:-}" ]; then
   echo "the generation's stop is not timed under sanitizers"
   exit 0
 fi
-awk 'BEGIN { n = 500000; printf "{\"reflector\": [";
+awk 'BEGIN { n = 400000; printf "{\"reflector\": [";
              for (i = 0; i < n; i++) printf "%s[%.4f, %.6f]", (i ? ", " : ""), 494 + 3 * sin(i), 52 + 252 * i / (n - 1);
              print "]}" }' >"$work/big.json"
 "$reflector" --headless --scene "$work/big.json" --generations 1000 --history "$work/h.csv" \
@@ -79,5 +79,5 @@ wait $pid || status=$?
 [ "$status" -eq 130 ] || fail "SIGINT inside a generation: status $status: $(cat "$work/err")"
 grep -qE "^reflector: interrupted at generation [0-9]+; nothing written; history so far in" "$work/err" ||
   fail "SIGINT inside a generation: $(cat "$work/err")"
-echo "SIGINT inside a generation of 500,000 vertices: ended in $took ms"
+echo "SIGINT inside a generation of 400,000 vertices: ended in $took ms"
 [ "$took" -le 500 ] || fail "SIGINT inside a generation took $took ms to act"
