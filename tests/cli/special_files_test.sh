@@ -37,6 +37,12 @@ grep -qx "reflector: /dev/zero: cannot read: not a file (a device or a socket)" 
   fail "a device as --scene: $(cat "$work/err")"
 echo "pipes without a partner and devices: refused at once"
 
+if [ "${REFLECTOR_SANITIZED:-}" = thread ]; then
+  # ThreadSanitizer holds a signal back until the thread leaves the blocking
+  # read, which here it never does.
+  echo "SIGINT while reading a pipe: not tried under ThreadSanitizer"
+  exit 0
+fi
 # A writer that holds the pipe open and writes nothing.
 sleep 1000 >"$work/pipe" &
 writer=$!
