@@ -1,5 +1,6 @@
 #include "window/background_scene_load.h"
 
+#include <chrono>
 #include <new>
 #include <utility>
 
@@ -8,19 +9,32 @@
 namespace reflector {
 
 BackgroundSceneLoad::BackgroundSceneLoad(std::string path)
-    : path_(std::move(path)), thread_([this] {
-        try {
-          succeeded_ = LoadSceneFile(path_, scene_, error_, &cancel_);
-        } catch (const std::bad_alloc&) {
-          succeeded_ = false;
-          error_ = path_ + ": not enough memory to open this scene";
-        }
-        finished_.store(true, std::memory_order_release);
-      }) {}
+    : state_(std::make_shared<State>()) {
+  state_->path = std::move(path);
+  thread_ = std::thread([state = state_] {
+    try {
+      state->succeeded = LoadSceneFile(state->path, state->scene, state->error, &state->cancel);
+    } catch (const std::bad_alloc&) {
+      state->succeeded = false;
+      state->error = state->path + ": not enough memory to open this scene";
+    }
+    state->finished.store(true, std::memory_order_release);
+  });
+}
 
 BackgroundSceneLoad::~BackgroundSceneLoad() {
   Cancel();
-  thread_.join();
+  // A parse notices at once; a read blocked on a pipe that nobody writes to
+  // does not, and the window must not wait for it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+  while (!Finished() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (Finished()) {
+    thread_.join();
+  } else {
+    thread_.detach();  // it ends when the read returns, and frees the state
+  }
 }
 
 }  // namespace reflector

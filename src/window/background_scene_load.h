@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -8,9 +9,12 @@
 
 namespace reflector {
 
-// Reads a scene file on a thread of its own, so that a large file never holds
-// the window; Cancel stops the reading within a moment (the parser looks at
-// the request every few thousand values).
+// Reads a scene file on a thread of its own, so that a large file (or a pipe
+// whose writer takes its time) never holds the window. Cancel stops a
+// reading within a moment: the parser looks at the request every few
+// thousand values. A read blocked on a silent pipe cannot look, so the
+// destructor leaves such a thread to end by itself, with the state it
+// shares, rather than wait for it.
 //
 //   BackgroundSceneLoad load(path);
 //   ... later, on a timer: if (load.Finished()) use load.Succeeded(), Scene(), Error()
@@ -22,26 +26,28 @@ class BackgroundSceneLoad {
   explicit BackgroundSceneLoad(std::string path);
   BackgroundSceneLoad(const BackgroundSceneLoad&) = delete;
   BackgroundSceneLoad& operator=(const BackgroundSceneLoad&) = delete;
-  // Cancels and waits for the reading thread: a moment at most.
   ~BackgroundSceneLoad();
 
-  void Cancel() { cancel_.store(true); }
-  bool Finished() const { return finished_.load(std::memory_order_acquire); }
+  void Cancel() { state_->cancel.store(true); }
+  bool Finished() const { return state_->finished.load(std::memory_order_acquire); }
 
   // Once Finished.
-  bool Succeeded() const { return succeeded_; }
-  const SceneDescription& Scene() const { return scene_; }
-  const std::string& Error() const { return error_; }
-  const std::string& Path() const { return path_; }
+  bool Succeeded() const { return state_->succeeded; }
+  const SceneDescription& Scene() const { return state_->scene; }
+  const std::string& Error() const { return state_->error; }
+  const std::string& Path() const { return state_->path; }
 
  private:
-  const std::string path_;
-  std::atomic<bool> cancel_{false};
-  std::atomic<bool> finished_{false};
-  bool succeeded_ = false;
-  SceneDescription scene_;
-  std::string error_;
-  std::thread thread_;  // last: it starts once everything it fills exists
+  struct State {
+    std::string path;
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> finished{false};
+    bool succeeded = false;
+    SceneDescription scene;
+    std::string error;
+  };
+  std::shared_ptr<State> state_;
+  std::thread thread_;
 };
 
 }  // namespace reflector

@@ -228,7 +228,11 @@ bool MainWindow::WriteBytes(const QString& path, std::string_view bytes, const Q
 bool MainWindow::OpenScene(const QString& path) {
   const QFileInfo info(path);
   CancelOpening();  // one opening at a time: the latest asked for
-  if (!info.isFile() || info.size() < kOpenInBackgroundFrom) {
+  // Large files, and pipes (whose writer may take its time), are read in the
+  // background; small files and names that fail at once, here.
+  const bool background = info.exists() && !info.isDir() &&
+                          (!info.isFile() || info.size() >= kOpenInBackgroundFrom);
+  if (!background) {
     SceneDescription description;
     std::string error;
     if (!LoadSceneFile(ToStd(path), description, error)) {

@@ -44,7 +44,7 @@ class MainWindow : public QMainWindow {
 
   // Each returns false after showing why in a message box; a failed open
   // changes nothing, a failed write leaves any existing file as it was.
-  // A file of kOpenInBackgroundFrom bytes or more is read on another thread
+  // A file of kOpenInBackgroundFrom bytes or more (or a pipe) is read on another thread
   // behind a progress dialog with Cancel: true means the opening has begun,
   // and the scene replaces the run once it is read (or an error is shown).
   bool OpenScene(const QString& path);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -174,6 +178,17 @@ TEST_F(MainWindowTest, ALargeSceneOpensBehindAProgressDialogThatCanCancelIt) {
   EXPECT_EQ(window->sceneFile(), QFileInfo(path).absoluteFilePath());
   EXPECT_EQ(SnapshotOf(scene).vertices.size(), static_cast<std::size_t>(count));
   EXPECT_EQ(scene.runSeed_, 4u);
+
+  // A pipe whose writer takes its time: the window does not wait for it.
+  const QString pipe = Path("pipe");
+  ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+  const int writer = open(pipe.toLocal8Bit().constData(), O_RDWR);  // holds it open, writes nothing
+  ASSERT_GE(writer, 0);
+  ASSERT_TRUE(window->OpenScene(pipe));
+  EXPECT_TRUE(window->Opening());
+  window->CancelOpening();  // returns: the reading stops with the pipe closed below
+  close(writer);
+  EXPECT_TRUE(errors.empty());
 
   // A bad large file: its error, after the reading.
   text.back() = ',';
