@@ -20,13 +20,6 @@ std::string CannotWrite(const std::string& path, int error, const std::string& c
   return message;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // ".NAME.XXXXXX" beside the target, for mkstemp. Long names are cut so that
 // the temporary's name stays within the 255 bytes a name may have.
 std::string TemporaryTemplate(const std::string& path) {
@@ -58,19 +51,6 @@ mode_t NewFileMode() {
     umask(mask);
   }
   return 0666 & ~mask;
-}
-
-bool WriteAll(int fd, std::string_view text, int& error) {
-  while (!text.empty()) {
-    const ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = errno;
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 // The file a replacement is written to before it takes the target's place.
@@ -251,6 +231,26 @@ bool WriteStandardOutput(std::string_view text, std::string& error) {
 }
 
 }  // namespace
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool WriteAll(int fd, std::string_view text, int& error) {
+  while (!text.empty()) {
+    const ssize_t n = write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = errno;
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
 
 bool CheckOutputWritable(const std::string& path, std::string& error) {
   if (path == "-") return true;

@@ -22,6 +22,13 @@ namespace reflector {
 // missing or read-only folder, a file that cannot be replaced).
 bool CheckOutputWritable(const std::string& path, std::string& error);
 
+// The folder a path names a file in ("." for a bare name).
+std::string DirectoryOf(const std::string& path);
+
+// Writes all of text to fd, across short writes and EINTR; on failure, false
+// with the failing call's errno in error.
+bool WriteAll(int fd, std::string_view text, int& error);
+
 // Writes text to path as above. On failure the old file is left intact and no
 // temporary file remains.
 bool WriteOutputFile(const std::string& path, std::string_view text, std::string& error);
