@@ -4,25 +4,16 @@ namespace reflector {
 
 namespace {
 
-std::uint32_t state = 1;
-
-// The double nearest to 1/32767: the largest draw maps to exactly 1.0.
-constexpr double kUnit = 1.0 / 32767.0;
+RandomGenerator processGenerator;
 
 }  // namespace
 
-int NextRandom() {
-  state = state * 214013u + 2531011u;  // mod 2^32 by unsigned wrap-around
-  return static_cast<int>((state >> 16) & 0x7FFF);
-}
+int NextRandom() { return processGenerator.Next(); }
 
-double RandomUniform(double low, double high) {
-  const double r = NextRandom();
-  return low + (r * kUnit) * (high - low);
-}
+double RandomUniform(double low, double high) { return processGenerator.Uniform(low, high); }
 
-std::uint32_t RandomState() { return state; }
+std::uint32_t RandomState() { return processGenerator.state; }
 
-void SetRandomState(std::uint32_t newState) { state = newState; }
+void SetRandomState(std::uint32_t newState) { processGenerator.state = newState; }
 
 }  // namespace reflector

@@ -4,20 +4,41 @@
 
 namespace reflector {
 
-// The program's own 15-bit linear congruential generator. Its state is one
-// word for the whole process, 1 at start-up; only NextRandom changes it (and
-// SetRandomState, for runs that must start from a known state).
-// Thread safety: none. Draw from one thread at a time; in the program only the
-// optimiser's worker thread draws, and one worker runs at a time.
+// The program's own 15-bit linear congruential generator.
+//
+// RandomGenerator is one such generator as a value: a rewind replays past
+// generations on one of its own while the run goes on. The program's runs
+// draw from the process-wide one (1 at start-up) through the free functions;
+// only NextRandom changes it (and SetRandomState, for runs that must start
+// from a known state). Both give the same sequence from the same state.
+// Thread safety: none. The process-wide generator is drawn from by one thread
+// at a time; in the program only the optimiser's worker draws, and one worker
+// runs at a time.
+struct RandomGenerator {
+  std::uint32_t state = 1;
 
-// Advances the state and returns bits 16..30 of it, a value in 0..32767.
+  // Advances the state and returns bits 16..30 of it, a value in 0..32767.
+  int Next() {
+    state = state * 214013u + 2531011u;  // mod 2^32 by unsigned wrap-around
+    return static_cast<int>((state >> 16) & 0x7FFF);
+  }
+
+  // low + (r k) (high - low) with r = Next() and k = 1/32767: one draw, both
+  // ends reachable, at most 32768 distinct values.
+  double Uniform(double low, double high) {
+    const double r = Next();
+    return low + (r * kUnit) * (high - low);
+  }
+
+  // The double nearest to 1/32767: the largest draw maps to exactly 1.0.
+  static constexpr double kUnit = 1.0 / 32767.0;
+};
+
+// The process-wide generator's Next and Uniform.
 int NextRandom();
-
-// low + (r k) (high - low) with r = NextRandom() and k = 1/32767: one draw,
-// both ends reachable, at most 32768 distinct values.
 double RandomUniform(double low, double high);
 
-// The generator's state, for reproducible runs and tests.
+// The process-wide generator's state, for reproducible runs and tests.
 std::uint32_t RandomState();
 void SetRandomState(std::uint32_t state);
 

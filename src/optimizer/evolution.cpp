@@ -26,10 +26,17 @@ void FillPopulation(Population& population, const SceneSnapshot& snapshot) {
 }
 
 void MutatePopulation(Population& population) {
+  // A local copy of the state stays in a register through the loops.
+  RandomGenerator generator{RandomState()};
+  MutatePopulation(population, generator);
+  SetRandomState(generator.state);
+}
+
+void MutatePopulation(Population& population, RandomGenerator& generator) {
   for (Candidate& candidate : population.candidates) {
     for (Point2& vertex : candidate.vertices) {
-      const double dx = RandomUniform(-kJitter, kJitter);
-      const double dy = RandomUniform(-kJitter, kJitter);
+      const double dx = generator.Uniform(-kJitter, kJitter);
+      const double dy = generator.Uniform(-kJitter, kJitter);
       vertex.x += dx;
       vertex.y += dy;
     }
@@ -64,7 +71,7 @@ void ReplaceWorstWithBest(Population& population) {
   population.bestIndex = pick.best;
 }
 
-void SelectSurvivors(Population& population, int rounds) {
+void SelectSurvivors(Population& population, int rounds, Survivors* survivorsOut) {
   auto& candidates = population.candidates;
   const int n = static_cast<int>(candidates.size());
   if (n > kPopulationSize) {
@@ -92,6 +99,13 @@ void SelectSurvivors(Population& population, int rounds) {
   // Only the one named best at the end takes the rays it copies.
   const int best = population.bestIndex;
   if (best < 0 || best >= n) return;
+  if (survivorsOut && n == kPopulationSize) {
+    // The vertices went where the rays went.
+    for (int i = 0; i < n; ++i) {
+      survivorsOut->from[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(raysOf[static_cast<std::size_t>(i)]);
+    }
+    survivorsOut->best = static_cast<std::uint8_t>(best);
+  }
   const int from = raysOf[static_cast<std::size_t>(best)];
   if (from != best) {
     candidates[static_cast<std::size_t>(best)].rayRecords =

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "geometry/random.h"
 #include "optimizer/population.h"
 #include "optimizer/scene_snapshot.h"
+#include "optimizer/survivors.h"
 
 namespace reflector {
 
@@ -12,8 +14,10 @@ namespace reflector {
 void FillPopulation(Population& population, const SceneSnapshot& snapshot);
 
 // Jitters every vertex of every candidate by RandomUniform(-0.4, 0.4) in x, then
-// in y: candidate 0's vertices first, two draws per vertex.
+// in y: candidate 0's vertices first, two draws per vertex. Draws from the
+// process-wide generator, or from the one given.
 void MutatePopulation(Population& population);
+void MutatePopulation(Population& population, RandomGenerator& generator);
 
 // One selection step: the worst candidate becomes a copy of the best one, and
 // bestIndex names the best. Ties go to the lowest index in both roles. A score
@@ -29,6 +33,8 @@ void ReplaceWorstWithBest(Population& population);
 // keep the rays of their last evaluation, stale until they are traced
 // again (writing anything over them costs as much as the copy). Populations
 // of more than ten are copied whole.
-void SelectSurvivors(Population& population, int rounds);
+// With survivorsOut, a population of exactly ten also says which candidate
+// each one's vertices came from (a rewind redoes the generation with it).
+void SelectSurvivors(Population& population, int rounds, Survivors* survivorsOut = nullptr);
 
 }  // namespace reflector

@@ -17,7 +17,7 @@ constexpr int kReplacementsPerGeneration = 5;
 
 ReflectorOptimizer::ReflectorOptimizer(const SceneSnapshot& sceneSnapshot,
                                        std::uint32_t generations, std::optional<RunStart> resume,
-                                       bool keepBestMirrors,
+                                       bool keepRewind,
                                        std::optional<std::uint32_t> startState)
     : thread(&ReflectorOptimizer::RunGenerations),
       snapshot(sceneSnapshot),
@@ -30,12 +30,12 @@ ReflectorOptimizer::ReflectorOptimizer(const SceneSnapshot& sceneSnapshot,
     if (record.firstGeneration + record.history.size() != record.completedGenerations + 1) {
       record.firstGeneration = record.completedGenerations + 1;
       record.history.clear();
-      record.bestMirrors.clear();
+      record.rewind.Clear();
     }
     completedGenerations.store(record.completedGenerations);
   }
-  record.keepBestMirrors = keepBestMirrors;
-  if (!keepBestMirrors) record.bestMirrors.clear();
+  record.keepRewind = keepRewind;
+  if (!keepRewind) record.rewind.Clear();
   // Last: the worker may start reading before this constructor returns.
   thread.Start(this);
 }
@@ -68,7 +68,7 @@ std::size_t ReflectorOptimizer::TakeHistory(std::vector<GenerationScores>& rows,
   firstGeneration = record.firstGeneration;
   rows.insert(rows.end(), record.history.begin(), record.history.end());
   record.history.clear();
-  record.bestMirrors.clear();
+  record.rewind.Clear();
   record.firstGeneration = record.completedGenerations + 1;
   return count;
 }
@@ -112,6 +112,7 @@ void ReflectorOptimizer::RunGenerations() {
       ScopedLock hold(&lock);
       if (!record.startState) record.startState = RandomState();
       record.boundaryState = RandomState();
+      if (record.keepRewind) record.rewind.Start(population, first, RandomState());
       // Enough for a short run; a long one grows it, or has its rows taken.
       record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 14));
     }
@@ -125,8 +126,10 @@ void ReflectorOptimizer::RunGenerations() {
       reflector::MutatePopulation(working);
       for (int i = 0; i < kPopulationSize && !stopped; ++i) stopped = !EvaluateCandidate(working, i);
       if (stopped) break;
-      reflector::SelectSurvivors(working, kReplacementsPerGeneration);
-      PublishGeneration(generation + 1);
+      Survivors survivors;
+      reflector::SelectSurvivors(working, kReplacementsPerGeneration,
+                                 record.keepRewind ? &survivors : nullptr);
+      PublishGeneration(generation + 1, survivors);
       // The next generation starts from the one just published. Every
       // candidate's rays are traced again, so the vertices and scores are
       // all that must be brought over.
@@ -145,17 +148,14 @@ void ReflectorOptimizer::RunGenerations() {
 // The one moment of a generation at which the worker holds the lock: the
 // finished generation becomes the one readers see (a swap of two vectors),
 // and the record takes note of it.
-void ReflectorOptimizer::PublishGeneration(std::uint32_t completed) {
+void ReflectorOptimizer::PublishGeneration(std::uint32_t completed, const Survivors& survivors) {
   ScopedLock hold(&lock);
   std::swap(population, working);
   record.history.push_back(RecordGeneration(population, completed, record.bestEver));
-  if (record.keepBestMirrors) {
-    const auto& best = population.candidates[static_cast<std::size_t>(population.bestIndex)];
-    record.bestMirrors.insert(record.bestMirrors.end(), best.vertices.begin(), best.vertices.end());
-  }
   record.completedGenerations = completed;
   // The worker is the generator's only user while it runs generations.
   record.boundaryState = RandomState();
+  if (record.keepRewind) record.rewind.Record(population, survivors, completed, RandomState());
   completedGenerations.store(completed);
 }
 

@@ -50,15 +50,15 @@ class ReflectorOptimizer : public virtual RefCounted {
   // takes the one resumed from) and runs generations until generationLimit
   // generations are complete in all (0: fill the population and stop).
   // Throws std::system_error when no thread can be created.
-  // keepBestMirrors records the best candidate's vertices after every
-  // generation (the window's rewind); the headless runner does without.
+  // keepRewind records what the window's rewind needs to show any
+  // generation's best again; the headless runner does without.
   // startState, when given, is set as the generator's state once this run's
   // turn to draw has come (so an old worker still finishing is not disturbed);
   // otherwise the run continues the generator where the runs before it left it.
   explicit ReflectorOptimizer(const SceneSnapshot& snapshot,
                               std::uint32_t generationLimit = kDefaultGenerationLimit,
                               std::optional<RunStart> resumeFrom = std::nullopt,
-                              bool keepBestMirrors = false,
+                              bool keepRewind = false,
                               std::optional<std::uint32_t> startState = std::nullopt);
   ReflectorOptimizer(const ReflectorOptimizer&) = delete;
   ReflectorOptimizer& operator=(const ReflectorOptimizer&) = delete;
@@ -104,7 +104,7 @@ class ReflectorOptimizer : public virtual RefCounted {
   // lock only to publish the finished one.
   void RunGenerations();
   bool EvaluateCandidate(Population& into, int candidateIndex);
-  void PublishGeneration(std::uint32_t completed);
+  void PublishGeneration(std::uint32_t completed, const Survivors& survivors);
 
   WorkerThread<ReflectorOptimizer> thread;
   CriticalSectionLock lock;

@@ -13,12 +13,10 @@ std::optional<double> BestScore(const Population& population) {
 }
 
 std::optional<std::vector<Point2>> RunRecord::BestMirrorAfter(std::uint32_t generation) const {
-  if (!keepBestMirrors || generation < firstGeneration) return std::nullopt;
-  const std::size_t row = generation - firstGeneration;
-  if (row >= history.size() || bestMirrors.size() % history.size() != 0) return std::nullopt;
-  const std::size_t count = bestMirrors.size() / history.size();
-  const auto begin = bestMirrors.begin() + static_cast<std::ptrdiff_t>(row * count);
-  return std::vector<Point2>(begin, begin + static_cast<std::ptrdiff_t>(count));
+  if (!keepRewind) return std::nullopt;
+  std::optional<RewindReplay> replay = rewind.ReplayTo(generation);
+  if (!replay) return std::nullopt;
+  return Replay(*replay);
 }
 
 GenerationScores RecordGeneration(const Population& population, std::uint32_t generation,

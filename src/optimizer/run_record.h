@@ -6,6 +6,7 @@
 
 #include "geometry/point2.h"
 #include "optimizer/population.h"
+#include "optimizer/rewind_record.h"
 
 namespace reflector {
 
@@ -31,9 +32,8 @@ struct GenerationScores {
 
 // Where a run stands: how far it has gone, the best ever seen, and the scores
 // of the generations recorded (row k after generation firstGeneration + k).
-// With mirrors kept, bestMirrors holds the best candidate's vertices after
-// each recorded generation, one vertex count after another, so that any
-// generation's best can be shown again.
+// With keepRewind, the rewind record lets any of those generations' best be
+// shown again.
 struct RunRecord {
   // The generator's state when the run's first generation began: with it, the
   // scene reproduces the run. Unknown until the worker's turn to draw comes.
@@ -46,10 +46,11 @@ struct RunRecord {
   std::optional<BestEver> bestEver;  // none before the first generation
   std::uint32_t firstGeneration = 1;
   std::vector<GenerationScores> history;
-  bool keepBestMirrors = false;
-  std::vector<Point2> bestMirrors;
+  bool keepRewind = false;
+  RewindRecord rewind;
 
-  // The best mirror after the given generation, if it was recorded.
+  // The best mirror after the given generation, rebuilt from the rewind
+  // record, if it holds that generation.
   std::optional<std::vector<Point2>> BestMirrorAfter(std::uint32_t generation) const;
 };
 

@@ -173,10 +173,10 @@ void SceneState::RestartOptimizer(std::optional<std::uint32_t> seed,
     // Without memory the holder stays empty; the next frame tries again.
     if (resumeFrom) {
       currentOptimizer.Adopt(new (std::nothrow) ReflectorOptimizer(
-          resumeFrom->snapshot, generationLimit_, std::move(resumeFrom->start), keepBestMirrors_));
+          resumeFrom->snapshot, generationLimit_, std::move(resumeFrom->start), keepRewind_));
     } else {
       currentOptimizer.Adopt(new (std::nothrow) ReflectorOptimizer(
-          ToSnapshot(Describe()), generationLimit_, std::nullopt, keepBestMirrors_, seed));
+          ToSnapshot(Describe()), generationLimit_, std::nullopt, keepRewind_, seed));
     }
     if (!currentOptimizer) lastError = "out of memory for a new optimiser";
   } catch (const std::system_error& failure) {
@@ -214,23 +214,27 @@ void SceneState::Resume() {
 
 bool SceneState::RewindTo(std::uint32_t generation) {
   if (!currentOptimizer) return false;
-  std::optional<std::vector<Point2>> mirror;
+  std::optional<RewindReplay> replay;
   double recordedScore = 0.0;
   const RunRecord* record = nullptr;
   const SceneSnapshot* snapshot = nullptr;
   currentOptimizer->LockState(nullptr, &snapshot, &record);
-  mirror = record->BestMirrorAfter(generation);
-  if (mirror) {
+  // Only the copy is made under the lock: the worker waits for no replay.
+  if (record->keepRewind) replay = record->rewind.ReplayTo(generation);
+  const bool scored = generation >= record->firstGeneration &&
+                      generation - record->firstGeneration < record->history.size();
+  if (replay && scored) {
     recordedScore = record->history[generation - record->firstGeneration].best;
     rewindSnapshot_ = *snapshot;
   }
   currentOptimizer->UnlockState();
-  if (!mirror) return false;
+  if (!replay || !scored) return false;
 
-  // Tracing draws nothing from the generator, so it may run beside the worker.
+  // The replay draws from a generator of its own and tracing draws nothing,
+  // so both may run beside the worker.
   rewindPopulation_.candidates.resize(1);
   Candidate& shown = rewindPopulation_.candidates[0];
-  shown.vertices = std::move(*mirror);
+  shown.vertices = Replay(*replay);
   const std::atomic<bool> neverStop{false};
   EvaluateBeam(shown.vertices, rewindSnapshot_.source, rewindSnapshot_.aim, rewindSnapshot_.target,
                neverStop, shown.rayRecords, shown.score);

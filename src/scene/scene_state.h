@@ -150,7 +150,7 @@ class SceneState {
   // and nothing restarts.
   bool aimFollowsPointer_ = true;
   // Recorded by every optimiser, for rewind.
-  bool keepBestMirrors_ = false;
+  bool keepRewind_ = false;
   // A drawing that ends with fewer vertices is refused and the previous
   // mirror kept (0: anything goes, even an empty mirror).
   std::size_t minimumMirrorVertices_ = 0;

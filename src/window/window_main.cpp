@@ -121,7 +121,7 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   SetRandomState(seed);
   SceneState scene;
   // Every run records its best mirrors, for the plot's rewind.
-  scene.keepBestMirrors_ = true;
+  scene.keepRewind_ = true;
   scene.minimumMirrorVertices_ = 2;
   if (!options.sceneFile.empty()) scene.LoadScene(description, seed);
   QApplication application(argc, argv);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 
 namespace reflector {
@@ -50,6 +51,20 @@ TEST_F(RandomTest, BothEndsAreReachable) {
   EXPECT_EQ(values.size(), 32768u);
   EXPECT_TRUE(low);
   EXPECT_TRUE(high);
+}
+
+TEST_F(RandomTest, AGeneratorOfItsOwnDrawsWhatTheProcessWideOneDrawsAndLeavesItAlone) {
+  SetRandomState(123456789u);
+  RandomGenerator own{123456789u};
+  for (int i = 0; i < 1000; ++i) {
+    const double expected = RandomUniform(-0.4, 0.4);
+    const double drawn = own.Uniform(-0.4, 0.4);
+    ASSERT_EQ(std::memcmp(&expected, &drawn, sizeof(double)), 0) << "draw " << i;
+  }
+  EXPECT_EQ(own.state, RandomState());
+  const std::uint32_t before = RandomState();
+  own.Next();
+  EXPECT_EQ(RandomState(), before);
 }
 
 }  // namespace

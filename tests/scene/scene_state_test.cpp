@@ -189,7 +189,7 @@ TEST(SceneStatePauseTest, APausedThenResumedRunEndsWithTheBitsOfAnUnpausedOne) {
   const Population expected = FinalPopulation(straight);
 
   SceneState scene(kGenerations, nullptr);
-  scene.keepBestMirrors_ = true;
+  scene.keepRewind_ = true;
   scene.RestartOptimizer(5);
   while (scene.currentOptimizer->CompletedGenerations() < 10) std::this_thread::yield();
   scene.Pause();

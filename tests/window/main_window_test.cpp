@@ -64,7 +64,7 @@ class MainWindowTest : public ::testing::Test {
  protected:
   MainWindowTest() : scene(kGenerations, [this](std::string_view line) { debugLines.emplace_back(line); }) {
     SetRandomState(1);
-    scene.keepBestMirrors_ = true;
+    scene.keepRewind_ = true;
     scene.minimumMirrorVertices_ = 2;
     window = std::make_unique<MainWindow>(scene);
     window->showError_ = [this](const QString&, const QString& text) { errors.push_back(text); };
