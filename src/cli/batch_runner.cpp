@@ -257,13 +257,14 @@ bool ReadOutcome(const std::string& path, RunOutcome& outcome, std::string& erro
   return true;
 }
 
-// Starts `program --headless --scene SCENE --seed S [--generations N] --json
-// FILE` with standard output on /dev/null and standard error on a pipe.
+// Starts `program --headless --scene SCENE --seed S --threads T [--generations N]
+// --json FILE` with standard output on /dev/null and standard error on a pipe.
 bool StartChild(const std::string& program, const std::string& sceneFile, const Run& run,
-                const std::optional<std::uint32_t>& generations, Child& child,
+                const std::optional<std::uint32_t>& generations, unsigned threads, Child& child,
                 std::string& error) {
   std::vector<std::string> args = {program,      "--headless", "--scene", sceneFile,
-                                   "--seed",     std::to_string(run.seed)};
+                                   "--seed",     std::to_string(run.seed),
+                                   "--threads",  std::to_string(threads)};
   if (generations) {
     args.push_back("--generations");
     args.push_back(std::to_string(*generations));
@@ -530,8 +531,13 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
       run.jsonFile = JoinPath(options.outDir, names[scene] + "-" + std::to_string(seed) + ".json");
     }
   }
-  const unsigned jobs =
-      options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned jobs = options.jobs ? options.jobs : cores;
+  // The cores are shared out between the runs that go side by side, so that
+  // together they do not ask for more threads than there are cores.
+  const unsigned sideBySide =
+      static_cast<unsigned>(std::max<std::size_t>(1, std::min<std::size_t>(jobs, runs.size())));
+  const unsigned threadsPerRun = options.threads ? options.threads : std::max(1u, cores / sideBySide);
 
   const auto started = Clock::now();
   ProgressBar progress(messages, showProgress, runs.size(), jobs);
@@ -611,8 +617,8 @@ int RunBatch(const CommandLine& options, const std::string& program, std::FILE* 
       run.started = true;
       Child child;
       child.run = static_cast<std::size_t>(&run - runs.data());
-      if (!StartChild(program, options.sceneFiles[run.scene], run, options.generations, child,
-                      run.reason)) {
+      if (!StartChild(program, options.sceneFiles[run.scene], run, options.generations,
+                      threadsPerRun, child, run.reason)) {
         run.failed = true;
         reportFailure(run);
         progress.Finished(run);

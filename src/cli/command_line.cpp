@@ -2,8 +2,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <set>
+#include <thread>
 
 namespace reflector {
 
@@ -44,7 +46,8 @@ constexpr const char* kBatchDescription =
 const std::set<std::string> kSingleValueOptions = {
     "--generations", "--seed",  "--scene", "--json",  "--checkpoint", "--checkpoint-every",
     "--resume",      "--history",
-    "--png",         "--svg",   "--plot",  "--size",  "--jobs",       "--seeds",  "--out"};
+    "--png",         "--svg",   "--plot",  "--size",  "--jobs",       "--seeds",  "--out",
+    "--threads"};
 
 bool ParseUnsigned(const std::string& text, std::uint32_t& out) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
@@ -123,7 +126,7 @@ struct Parser {
   bool headless = false;
   bool version = false;
   std::string windowScene;
-  std::string generations, seed, size, jobs, seeds, checkpointEvery;
+  std::string generations, seed, size, jobs, seeds, checkpointEvery, threads;
   CommandLine result;
 
   Parser() {
@@ -172,6 +175,10 @@ struct Parser {
     batch->set_help_flag("-h,--help", "show this help and exit");
     batch->add_option("--jobs", jobs, "runs at a time (default: one per core)")->type_name("N");
     batch->add_option("--seeds", seeds, "the seeds of each scene (default 1)")->type_name("A-B");
+    batch->add_option("--threads", threads,
+                      "threads each run scores with (default: the cores divided between\n"
+                      "the jobs)")
+        ->type_name("N");
     batch->add_option("--generations", generations, "generations per run (default 100000)")
         ->type_name("N");
     batch->add_option("--out", result.outDir, "the folder for the results")
@@ -196,10 +203,19 @@ struct Parser {
         ->type_name("S");
     target.add_option("--scene", result.sceneFile, "read the scene from a JSON file")
         ->type_name("FILE");
+    target
+        .add_option("--threads", threads,
+                    "threads scoring each generation (default: one per core); the\n"
+                    "result is the same bits with any number")
+        ->type_name("N");
   }
 };
 
 }  // namespace
+
+unsigned RunThreads(const CommandLine& options) {
+  return options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+}
 
 std::string UsageText(bool batch) {
   Parser parser;
@@ -289,6 +305,14 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     }
     result.jobs = value;
   }
+  if (given("--threads")) {
+    std::uint32_t value = 0;
+    if (!ParseUnsigned(parser.threads, value) || value < 1 || value > 1024) {
+      error = "--threads needs a whole number from 1 to 1024, not " + Quoted(parser.threads);
+      return false;
+    }
+    result.threads = value;
+  }
   if (given("--seeds") && !ParseSeedRange(parser.seeds, result.firstSeed, result.lastSeed)) {
     error = "--seeds needs S or A-B with A <= B, each 0 to 4294967295, not " +
             Quoted(parser.seeds);
@@ -365,7 +389,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     }
   }
   if (batch) {
-    for (const char* name : {"--generations", "--seed", "--scene", "--size"}) {
+    for (const char* name : {"--generations", "--seed", "--scene", "--size", "--threads"}) {
       if (parser.app.count(name)) {
         error = std::string("option ") + name + " goes after 'batch', or is not a batch option";
         return false;

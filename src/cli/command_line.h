@@ -18,6 +18,9 @@ struct CommandLine {
   std::optional<std::uint32_t> seed;         // default: the scene's seed, else 1
   std::string sceneFile;                     // empty: the default scene
   bool resetSettings = false;                // the window forgets what it saved
+  // Threads scoring each generation; 0: one per core (a batch's runs: the
+  // cores divided between its jobs). The bits do not depend on it.
+  unsigned threads = 0;
 
   // Headless outputs; empty: not written. "-" is standard output for --json.
   std::string jsonFile;
@@ -46,6 +49,9 @@ struct CommandLine {
 
 inline constexpr std::uint32_t kDefaultGenerations = 100000;
 inline constexpr std::chrono::milliseconds kDefaultCheckpointEvery = std::chrono::minutes(10);
+
+// The threads a run scores with: the one asked for, else one per core.
+unsigned RunThreads(const CommandLine& options);
 
 // A duration as the command line writes it: a whole number and a unit, ms, s,
 // m or h (seconds when there is none), at most a week. "0" is never.

@@ -231,7 +231,9 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   RefPtr<ReflectorOptimizer> optimizer;
   auto start = [&](std::optional<RunStart> from) {
     try {
-      optimizer.Adopt(new ReflectorOptimizer(sceneSnapshot, plan.generationLimit, std::move(from)));
+      optimizer.Adopt(new ReflectorOptimizer(sceneSnapshot, plan.generationLimit, std::move(from),
+                                             false, std::nullopt,
+                                             static_cast<int>(RunThreads(options))));
       return true;
     } catch (const std::system_error& failure) {
       error = std::string("cannot start the optimiser's worker thread: ") + failure.what();

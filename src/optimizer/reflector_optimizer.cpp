@@ -1,10 +1,14 @@
 #include "optimizer/reflector_optimizer.h"
 
 #include <algorithm>
+#include <new>
+#include <optional>
+#include <system_error>
 #include <utility>
 
 #include "geometry/random.h"
 #include "optimizer/evolution.h"
+#include "optimizer/scoring_team.h"
 #include "threading/scoped_lock.h"
 
 namespace reflector {
@@ -13,17 +17,22 @@ namespace {
 
 constexpr int kReplacementsPerGeneration = 5;
 
+// Measured with bench/threads_bench.sh: below this many vertices a second
+// thread does not pay for the hand-over.
+constexpr std::size_t kTeamFromVertices = 12;
+
 }  // namespace
 
 ReflectorOptimizer::ReflectorOptimizer(const SceneSnapshot& sceneSnapshot,
                                        std::uint32_t generations, std::optional<RunStart> resume,
                                        bool keepRewind,
-                                       std::optional<std::uint32_t> startState)
+                                       std::optional<std::uint32_t> startState, int threads)
     : thread(&ReflectorOptimizer::RunGenerations),
       snapshot(sceneSnapshot),
       generationLimit(generations),
       resumeFrom(std::move(resume)),
-      generatorState(startState) {
+      generatorState(startState),
+      scoringThreads(ScoringThreadsFor(sceneSnapshot, threads)) {
   if (resumeFrom) {
     record = std::move(resumeFrom->record);
     // A history that does not reach the resumed generation starts afresh after it.
@@ -49,6 +58,11 @@ void ReflectorOptimizer::RequestStop() {
   thread.RequestStop();
   // A worker still waiting for its turn gives it up at once.
   GeneratorTurn::Wake();
+}
+
+bool ReflectorOptimizer::StopBeforeStart() {
+  RequestStop();
+  return thread.CancelUnstarted();
 }
 
 void ReflectorOptimizer::LockState(const Population** populationOut,
@@ -116,6 +130,15 @@ void ReflectorOptimizer::RunGenerations() {
       // Enough for a short run; a long one grows it, or has its rows taken.
       record.history.reserve(std::min<std::uint32_t>(generationLimit - first, 1u << 14));
     }
+    // Helpers, if any, for this run only: they end before the turn does.
+    std::optional<ScoringTeam> team;
+    if (scoringThreads > 1) {
+      try {
+        team.emplace(snapshot, scoringThreads, thread.StopRequested());
+      } catch (const std::system_error&) {
+        // No thread to be had: the worker alone gives the same bits.
+      }
+    }
     // Only this thread writes the population, so it may read it unlocked.
     working = population;
     for (std::uint32_t generation = first; generation < generationLimit; ++generation) {
@@ -124,7 +147,11 @@ void ReflectorOptimizer::RunGenerations() {
       // reader never waits for a generation, however slowly this low-priority
       // thread gets through one. A generation stopped half way is dropped.
       reflector::MutatePopulation(working);
-      for (int i = 0; i < kPopulationSize && !stopped; ++i) stopped = !EvaluateCandidate(working, i);
+      if (team) {
+        stopped = !team->Score(working);
+      } else {
+        for (int i = 0; i < kPopulationSize && !stopped; ++i) stopped = !EvaluateCandidate(working, i);
+      }
       if (stopped) break;
       Survivors survivors;
       reflector::SelectSurvivors(working, kReplacementsPerGeneration,
@@ -161,8 +188,19 @@ void ReflectorOptimizer::PublishGeneration(std::uint32_t completed, const Surviv
 
 bool ReflectorOptimizer::EvaluateCandidate(Population& into, int candidateIndex) {
   Candidate& candidate = into.candidates[static_cast<std::size_t>(candidateIndex)];
-  return tracer.Evaluate(candidate.vertices, snapshot.source, snapshot.aim, snapshot.target,
+  if (!tracer) {
+    // Without memory for it the run stops here, as if asked to: what it has
+    // done so far stays whole.
+    tracer.reset(new (std::nothrow) BeamTracer);
+    if (!tracer) return false;
+  }
+  return tracer->Evaluate(candidate.vertices, snapshot.source, snapshot.aim, snapshot.target,
                          thread.StopRequested(), candidate.rayRecords, candidate.score);
+}
+
+int ScoringThreadsFor(const SceneSnapshot& snapshot, int threads) {
+  if (threads <= 1 || snapshot.vertices.size() < kTeamFromVertices) return 1;
+  return std::min(threads, kPopulationSize);
 }
 
 OptimizerState CopyState(ReflectorOptimizer& optimizer) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "optimizer/generator_turn.h"
@@ -55,11 +56,15 @@ class ReflectorOptimizer : public virtual RefCounted {
   // startState, when given, is set as the generator's state once this run's
   // turn to draw has come (so an old worker still finishing is not disturbed);
   // otherwise the run continues the generator where the runs before it left it.
+  // threads: how many threads score a generation's candidates (the worker
+  // and threads - 1 helpers kept for the run), where the mirror is large
+  // enough for that to pay (ScoringThreadsFor); the bits are the same.
   explicit ReflectorOptimizer(const SceneSnapshot& snapshot,
                               std::uint32_t generationLimit = kDefaultGenerationLimit,
                               std::optional<RunStart> resumeFrom = std::nullopt,
                               bool keepRewind = false,
-                              std::optional<std::uint32_t> startState = std::nullopt);
+                              std::optional<std::uint32_t> startState = std::nullopt,
+                              int threads = 1);
   ReflectorOptimizer(const ReflectorOptimizer&) = delete;
   ReflectorOptimizer& operator=(const ReflectorOptimizer&) = delete;
 
@@ -69,6 +74,11 @@ class ReflectorOptimizer : public virtual RefCounted {
   // Asks the worker to stop without waiting for it; the destructor still
   // joins. See RetireOptimizer, which destroys it on another thread.
   void RequestStop();
+
+  // Asks the worker to stop; when it has not even started (all pool threads
+  // busy), it never will, and true is returned: destroying the optimiser then
+  // waits for nothing. Call it on the thread that built the optimiser.
+  bool StopBeforeStart();
 
   // Takes the lock, then hands out the population, the snapshot and the run's
   // record through the outputs that are not null. Read them, then call
@@ -112,15 +122,23 @@ class ReflectorOptimizer : public virtual RefCounted {
   Population working;     // the worker's own, for the generation under way
   SceneSnapshot snapshot;
   GeneratorTurn turn;  // taken at construction, before the worker starts
-  BeamTracer tracer;   // the worker's own
+  // The worker's own, made when it first traces: a run retired before its
+  // worker starts (a restart storm makes thousands) costs no tracer.
+  std::unique_ptr<BeamTracer> tracer;
   const std::uint32_t generationLimit;
   std::optional<RunStart> resumeFrom;  // handed to the worker, empty once taken
   RunRecord record;                    // guarded by the lock, like the population
   const std::optional<std::uint32_t> generatorState;
+  const int scoringThreads;
   std::atomic<std::uint32_t> completedGenerations{0};
   std::atomic<bool> done{false};
   std::atomic<bool> stopAtBoundary{false};
 };
+
+// The threads worth scoring a generation with, at most `threads`: one for a
+// mirror so small that a generation takes tens of microseconds, where
+// handing candidates to another thread costs more than it saves.
+int ScoringThreadsFor(const SceneSnapshot& snapshot, int threads);
 
 // A copy of everything a reader may see, taken under the optimiser's lock:
 // where a finished or paused run is saved or continued from.

@@ -18,7 +18,13 @@ Reaper& SharedReaper() {
 void RetireOptimizer(RefPtr<ReflectorOptimizer>& holder) {
   ReflectorOptimizer* optimizer = holder.Get();
   if (!optimizer) return;
-  optimizer->RequestStop();
+  // A worker that never started (every pool thread was busy) has nothing to
+  // wait for: the optimiser goes here and now. In a restart storm that is
+  // nearly all of them, so few wait for the reaper and memory stays flat.
+  if (optimizer->StopBeforeStart()) {
+    holder.Reset();
+    return;
+  }
   // One reference for the reaper, then the holder's own goes: the count
   // never reaches zero on this thread.
   AddRef(optimizer);

@@ -173,10 +173,12 @@ void SceneState::RestartOptimizer(std::optional<std::uint32_t> seed,
     // Without memory the holder stays empty; the next frame tries again.
     if (resumeFrom) {
       currentOptimizer.Adopt(new (std::nothrow) ReflectorOptimizer(
-          resumeFrom->snapshot, generationLimit_, std::move(resumeFrom->start), keepRewind_));
+          resumeFrom->snapshot, generationLimit_, std::move(resumeFrom->start), keepRewind_,
+          std::nullopt, scoringThreads_));
     } else {
       currentOptimizer.Adopt(new (std::nothrow) ReflectorOptimizer(
-          ToSnapshot(Describe()), generationLimit_, std::nullopt, keepRewind_, seed));
+          ToSnapshot(Describe()), generationLimit_, std::nullopt, keepRewind_, seed,
+          scoringThreads_));
     }
     if (!currentOptimizer) lastError = "out of memory for a new optimiser";
   } catch (const std::system_error& failure) {

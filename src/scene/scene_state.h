@@ -151,6 +151,8 @@ class SceneState {
   bool aimFollowsPointer_ = true;
   // Recorded by every optimiser, for rewind.
   bool keepRewind_ = false;
+  // Threads each optimiser scores a generation with (where it pays).
+  int scoringThreads_ = 1;
   // A drawing that ends with fewer vertices is refused and the previous
   // mirror kept (0: anything goes, even an empty mirror).
   std::size_t minimumMirrorVertices_ = 0;

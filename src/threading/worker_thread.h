@@ -70,13 +70,26 @@ class WorkerThread {
     hasThread = true;
   }
 
-  // Asks the routine to return and waits until it has. Does nothing when no
-  // thread exists. StopRequested() stays true afterwards.
+  // Asks the routine to return and waits until it has; a routine that has not
+  // started yet never will. Does nothing when no thread exists.
+  // StopRequested() stays true afterwards.
   void Stop() {
     if (!hasThread) return;
     stopRequested.store(true);
-    WorkerPool::Wait(job);
+    // A routine still waiting for a pool thread is taken back unrun (a
+    // restart storm retires many such): there is nothing to wait for.
+    if (!WorkerPool::Cancel(job)) WorkerPool::Wait(job);
     hasThread = false;
+  }
+
+  // Takes back a routine that is still waiting for a pool thread: true when
+  // it will never run, and the block is then Idle, as after Stop. False when
+  // it has started, or when no thread exists.
+  bool CancelUnstarted() {
+    if (!hasThread || !WorkerPool::Cancel(job)) return false;
+    stopRequested.store(true);
+    hasThread = false;
+    return true;
   }
 
   // Asks the routine to return without waiting for it; Stop still joins.

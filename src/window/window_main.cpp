@@ -120,8 +120,9 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   const std::uint32_t seed = options.seed.value_or(description.seed.value_or(1));
   SetRandomState(seed);
   SceneState scene;
-  // Every run records its best mirrors, for the plot's rewind.
+  // Every run records what the plot's rewind needs.
   scene.keepRewind_ = true;
+  scene.scoringThreads_ = static_cast<int>(RunThreads(options));
   scene.minimumMirrorVertices_ = 2;
   if (!options.sceneFile.empty()) scene.LoadScene(description, seed);
   QApplication application(argc, argv);

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace reflector {
 namespace {
@@ -137,10 +138,37 @@ TEST_F(BatchRunnerTest, RunsEverySceneAndSeedAndSummarisesThemInOrder) {
     if (name.starts_with("count-")) most = std::max(most, std::atoi(text.c_str()));
     if (name.starts_with("args-") && text.find("/b --seed 2") != std::string::npos) args = text;
   }
-  EXPECT_EQ(args, "--headless --scene " + dir_ + "/b --seed 2 --generations 7 --json " + dir_ +
+  // Two runs side by side share the cores.
+  const unsigned threads = std::max(1u, std::max(1u, std::thread::hardware_concurrency()) / 2);
+  EXPECT_EQ(args, "--headless --scene " + dir_ + "/b --seed 2 --threads " +
+                      std::to_string(threads) + " --generations 7 --json " + dir_ +
                       "/out/b-2.json\n");
   EXPECT_GE(most, 1);
   EXPECT_LE(most, 2);
+}
+
+TEST_F(BatchRunnerTest, RunsTakeTheThreadsAskedForOrTheCoresOfTheRunsSideBySide) {
+  auto childArgs = [&](const std::string& scene) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      const std::string text = ReadFile(entry.path());
+      if (entry.path().filename().string().starts_with("args-") &&
+          text.find("/" + scene + " --seed 1") != std::string::npos) {
+        return text;
+      }
+    }
+    return std::string();
+  };
+  CommandLine asked = Batch({"c"}, 1, 1);
+  asked.threads = 3;
+  ASSERT_EQ(Run(asked), 0) << messages_;
+  EXPECT_NE(childArgs("c").find(" --threads 3 "), std::string::npos) << childArgs("c");
+  // One run alone has every core, however many jobs were allowed.
+  CommandLine alone = Batch({"d"}, 1, 1);
+  alone.outDir = dir_ + "/out-alone";
+  ASSERT_EQ(Run(alone), 0) << messages_;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  EXPECT_NE(childArgs("d").find(" --threads " + std::to_string(cores) + " "), std::string::npos)
+      << childArgs("d");
 }
 
 TEST_F(BatchRunnerTest, FailedRunsAreReportedAndTheOthersGoOn) {

@@ -103,6 +103,31 @@ TEST(ParseCommandLine, Batch) {
   EXPECT_EQ(c.lastSeed, 1u);
 }
 
+TEST(ParseCommandLine, ThreadsAreOnePerCoreUnlessToldForEveryKindOfRun) {
+  CommandLine c;
+  std::string error;
+  ASSERT_TRUE(Parse({"--headless", "--threads", "3"}, c, error)) << error;
+  EXPECT_EQ(c.threads, 3u);
+  EXPECT_EQ(RunThreads(c), 3u);
+  ASSERT_TRUE(Parse({"--threads", "2", "scene.json"}, c, error)) << error;
+  EXPECT_EQ(c.mode, CommandLine::Mode::Window);
+  EXPECT_EQ(c.threads, 2u);
+  ASSERT_TRUE(Parse({"batch", "--threads", "4", "--out", "r", "a.json"}, c, error)) << error;
+  EXPECT_EQ(c.threads, 4u);
+  ASSERT_TRUE(Parse({"--headless"}, c, error)) << error;
+  EXPECT_EQ(c.threads, 0u);
+  EXPECT_GE(RunThreads(c), 1u);
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--headless", "--threads", "0"},
+        {"--headless", "--threads", "1025"},
+        {"--headless", "--threads", "two"},
+        {"--headless", "--threads", "1", "--threads", "2"},
+        {"--threads", "2", "batch", "--out", "r", "a.json"}}) {
+    EXPECT_FALSE(Parse(bad, c, error)) << bad.back();
+    EXPECT_NE(error.find("--threads"), std::string::npos) << error;
+  }
+}
+
 TEST(ParseCommandLine, HelpWinsOverEverythingElse) {
   CommandLine c;
   std::string error;

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the scenes the stored populations were made from.
 
-The named scenes cover the shapes the optimiser is timed on; the numbered
+The named scenes cover the shapes the optimiser is timed on and mirrors that
+several threads score; the numbered
 ones are drawn from a fixed seed and cover the awkward cases: horizontal,
 slanted and vertical beams, vertical and overlapping segments, 0 to 12
 vertices and coordinates near the ends of the 16-bit range. Running it again
@@ -30,10 +31,19 @@ def named_scenes():
                for a in (math.radians(-70 + 20 * i) for i in range(8))]
     slanted = [[450, 40], [560, 360]]
     diagonal = [point(330 + 30 * i + (7 if i % 2 else -5), 40 + 35 * i) for i in range(10)]
+    # Mirrors large enough to be scored by several threads: the default
+    # mirror's line made of 100 vertices, and 48 vertices that run straight,
+    # then vertically, then fold back on themselves.
+    line = [[494 + 3 * ((i * 7) % 3 - 1), 52 + (304 - 52) * i // 99] for i in range(100)]
+    folded = [[470 + 4 * i, 40 + 9 * i] for i in range(16)]
+    folded += [[folded[-1][0], folded[-1][1] + 12 * (i + 1)] for i in range(16)]
+    folded += [[folded[-1][0] - 5 * (i + 1), folded[-1][1] - 7 * (i + 1)] for i in range(16)]
     return {
         "concave8": {"reflector": concave},
         "slanted2": {"reflector": slanted},
         "diagonal10": {"reflector": diagonal},
+        "line100": {"reflector": line},
+        "folded48": {"reflector": folded},
     }
 
 

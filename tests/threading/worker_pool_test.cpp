@@ -1,6 +1,7 @@
 // The pool behind every worker: a routine runs on a parked thread when one is
-// free, a new thread only when all are busy, and Wait returns once the
-// routine has returned, not before.
+// free, a new thread only when all are busy and the bound allows, else waits
+// its turn for a thread; and Wait returns once the routine has returned, not
+// before.
 #include "threading/worker_pool.h"
 
 #include <gtest/gtest.h>
@@ -57,45 +58,63 @@ TEST(WorkerPoolTest, OneRoutineAfterAnotherReusesTheParkedThread) {
   EXPECT_EQ(WorkerPool::ThreadId(WorkerPool::Job{}), std::thread::id());
 }
 
-TEST(WorkerPoolTest, BusyRoutinesEachGetAThreadAndWaitWaitsForItsOwn) {
-  // More than one block of slots, all held busy at once.
-  constexpr int kBusy = 300;
-  std::vector<Probe> probes(kBusy);
+int StartedCount(const std::vector<Probe>& probes) {
+  int started = 0;
+  for (const Probe& probe : probes) started += probe.started.load() ? 1 : 0;
+  return started;
+}
+
+TEST(WorkerPoolTest, AtTheBoundRoutinesWaitForAThreadInTheOrderTheyCame) {
+  // More routines held busy at once than the pool may have threads.
+  constexpr int kMax = WorkerPool::kMaxThreads;
+  constexpr int kHeld = kMax + 20;
+  std::vector<Probe> probes(kHeld);
   std::vector<WorkerPool::Job> jobs;
   for (Probe& probe : probes) {
     probe.mayReturn.store(false);
     jobs.push_back(WorkerPool::Run(&Routine, &probe));
   }
-  for (Probe& probe : probes) {
-    while (!probe.started.load()) std::this_thread::sleep_for(std::chrono::microseconds(200));
-  }
+  while (StartedCount(probes) < kMax) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(StartedCount(probes), kMax);
+  EXPECT_LE(WorkerPool::ThreadCount(), kMax);
+  EXPECT_EQ(WorkerPool::BusyCount(), kHeld);
   std::set<std::thread::id> threads;
-  for (const Probe& probe : probes) threads.insert(probe.thread);
-  EXPECT_EQ(threads.size(), static_cast<std::size_t>(kBusy));
-  EXPECT_GE(WorkerPool::BusyCount(), kBusy);
-  EXPECT_GE(WorkerPool::ThreadCount(), kBusy);
+  for (int i = 0; i < kMax; ++i) threads.insert(probes[static_cast<std::size_t>(i)].thread);
+  EXPECT_EQ(threads.size(), static_cast<std::size_t>(kMax));
+  // A routine still waiting has no thread yet.
+  EXPECT_EQ(WorkerPool::ThreadId(jobs.back()), std::thread::id());
 
-  // Letting one go ends its own wait; the others are still running.
-  probes[123].mayReturn.store(true);
-  WorkerPool::Wait(jobs[123]);
-  EXPECT_TRUE(probes[123].returned.load());
-  EXPECT_FALSE(probes[124].returned.load());
+  // Letting one go ends its own wait and gives its thread to the routine
+  // that came first of those waiting, and to that one only.
+  probes[3].mayReturn.store(true);
+  WorkerPool::Wait(jobs[3]);
+  EXPECT_TRUE(probes[3].returned.load());
+  while (!probes[kMax].started.load()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(probes[kMax + 1].started.load());
+  EXPECT_EQ(probes[kMax].thread, probes[3].thread);
+  EXPECT_EQ(WorkerPool::ThreadId(jobs[kMax]), probes[3].thread);
 
-  // A routine handed out now takes the thread that was freed or another
-  // parked one: no thread is made while one is free.
+  // Every wait returns, each once its own routine has returned.
+  for (Probe& probe : probes) probe.mayReturn.store(true);
+  for (int i = kHeld - 1; i >= 0; --i) {
+    WorkerPool::Wait(jobs[static_cast<std::size_t>(i)]);
+    EXPECT_TRUE(probes[static_cast<std::size_t>(i)].returned.load()) << i;
+  }
+  EXPECT_EQ(WorkerPool::BusyCount(), 0);
+  EXPECT_LE(WorkerPool::ThreadCount(), kMax);
+
+  // A routine handed out now takes a parked thread: no thread is made while
+  // one is free.
   const int made = WorkerPool::ThreadCount();
   Probe extra;
   WorkerPool::Wait(WorkerPool::Run(&Routine, &extra));
   EXPECT_EQ(WorkerPool::ThreadCount(), made);
-
-  for (Probe& probe : probes) probe.mayReturn.store(true);
-  for (int i = 0; i < kBusy; ++i) {
-    WorkerPool::Wait(jobs[static_cast<std::size_t>(i)]);
-    EXPECT_TRUE(probes[static_cast<std::size_t>(i)].returned.load()) << i;
-  }
   // Waiting again for a job long done returns at once, even though its
-  // thread may have run other routines since.
+  // slot may have served other routines since.
   WorkerPool::Wait(jobs[0]);
+  WorkerPool::Wait(jobs[kHeld - 1]);
 }
 
 TEST(WorkerPoolTest, RunsHandedOutFromManyThreadsAtOnceAllComplete) {

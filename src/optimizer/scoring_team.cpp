@@ -1,0 +1,91 @@
+#include "optimizer/scoring_team.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace reflector {
+
+ScoringTeam::ScoringTeam(const SceneSnapshot& scene, int threads, const std::atomic<bool>& stop)
+    : snapshot(scene), stopRequested(stop) {
+  try {
+    for (int i = 1; i < threads; ++i) helpers.emplace_back(&ScoringTeam::Helper, this);
+  } catch (...) {
+    ending.store(true);
+    round.fetch_add(1, std::memory_order_release);
+    round.notify_all();
+    for (std::thread& helper : helpers) helper.join();
+    throw;
+  }
+}
+
+ScoringTeam::~ScoringTeam() {
+  ending.store(true);
+  round.fetch_add(1, std::memory_order_release);
+  round.notify_all();
+  for (std::thread& helper : helpers) helper.join();
+}
+
+bool ScoringTeam::Score(Population& scored) {
+  const std::uint32_t next = round.load(std::memory_order_relaxed) + 1;
+  population.store(&scored, std::memory_order_relaxed);
+  const int count = static_cast<int>(scored.candidates.size());
+  candidateCount.store(count, std::memory_order_relaxed);
+  finished.store(0, std::memory_order_relaxed);
+  stopped.store(false, std::memory_order_relaxed);
+  claims.store(std::uint64_t{next} << 32, std::memory_order_release);
+  if (!helpers.empty()) {
+    round.store(next, std::memory_order_release);
+    round.notify_all();
+  } else {
+    round.store(next, std::memory_order_relaxed);
+  }
+  TakePart(next, callerTracer);
+  // Only candidates a helper has claimed can be left: each is being traced.
+  for (int done = finished.load(std::memory_order_acquire); done < count;
+       done = finished.load(std::memory_order_acquire)) {
+    finished.wait(done, std::memory_order_acquire);
+  }
+  return !stopped.load(std::memory_order_relaxed);
+}
+
+void ScoringTeam::TakePart(std::uint32_t ofRound, BeamTracer& tracer) {
+  for (;;) {
+    std::uint64_t claim = claims.load(std::memory_order_acquire);
+    int index = 0;
+    do {
+      if (static_cast<std::uint32_t>(claim >> 32) != ofRound) return;  // a later round
+      index = static_cast<int>(claim & 0xFFFFFFFFu);
+      if (index >= candidateCount.load(std::memory_order_relaxed)) return;
+    } while (!claims.compare_exchange_weak(claim, claim + 1, std::memory_order_acq_rel));
+    // Claimed in this round: the population stays this round's until this
+    // candidate is counted finished.
+    const int count = candidateCount.load(std::memory_order_relaxed);
+    Candidate& candidate =
+        population.load(std::memory_order_relaxed)->candidates[static_cast<std::size_t>(index)];
+    if (!stopped.load(std::memory_order_relaxed) &&
+        !tracer.Evaluate(candidate.vertices, snapshot.source, snapshot.aim, snapshot.target,
+                         stopRequested, candidate.rayRecords, candidate.score)) {
+      stopped.store(true, std::memory_order_relaxed);
+    }
+    if (finished.fetch_add(1, std::memory_order_acq_rel) + 1 == count) finished.notify_one();
+  }
+}
+
+void ScoringTeam::Helper() {
+  // Helpers work for the run's worker, at its priority (nice 19).
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
+  BeamTracer tracer;
+  std::uint32_t seen = 0;
+  for (;;) {
+    std::uint32_t now = round.load(std::memory_order_acquire);
+    while (now == seen) {
+      round.wait(now, std::memory_order_acquire);
+      now = round.load(std::memory_order_acquire);
+    }
+    seen = now;
+    if (ending.load(std::memory_order_acquire)) return;
+    TakePart(now, tracer);
+  }
+}
+
+}  // namespace reflector
