@@ -3,6 +3,8 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -25,6 +27,13 @@
 namespace reflector {
 
 namespace {
+
+// How long an interrupted run waits for its worker to see the stop. The
+// worker runs at the lowest priority: beside busy processes it may take
+// seconds to get through the jitter of a large mirror. What is saved is the
+// last complete generation either way, so after this the run is saved
+// without it.
+constexpr std::chrono::milliseconds kStopGrace{200};
 
 using Clock = std::chrono::steady_clock;
 
@@ -277,13 +286,24 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   // complete one, whose generator state the record keeps.
   RunOutcome outcome;
   SceneSnapshot snapshot;
+  // A worker that has not ended (an interrupted run that stopped waiting
+  // for it) is left running: the process ends without it.
+  bool workerEnded = true;
   auto collect = [&] {
+    workerEnded = optimizer->Done();
     OptimizerState state = CopyState(*optimizer);
     outcome.population = std::move(state.population);
     outcome.record = std::move(state.record);
     snapshot = std::move(state.snapshot);
-    optimizer.Reset();
-    outcome.randomState = outcome.record.boundaryState.value_or(RandomState());
+    // Before its turn the worker has drawn nothing: the generator is where
+    // the run set it.
+    outcome.randomState = outcome.record.boundaryState.value_or(
+        workerEnded ? RandomState() : plan.randomState);
+    if (workerEnded) {
+      optimizer.Reset();
+    } else {
+      AddRef(optimizer.Get());  // never destroyed: that would wait for the worker
+    }
   };
   // The history's rows reach the disk before the checkpoint that resumes
   // after them, so that a resumed run always finds its rows.
@@ -312,14 +332,26 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
 
   auto lastDraw = Clock::now();
   auto lastCheckpoint = Clock::now();
+  auto interruptedAt = Clock::now();
   bool interrupted = false;
   bool outputFailed = false;
+  // The population has been filled (or taken from the checkpoint) and
+  // published: there is something whole to save.
+  auto published = [&] {
+    const Population* population = nullptr;
+    optimizer->LockState(&population, nullptr);
+    const bool any = !population->candidates.empty();
+    optimizer->UnlockState();
+    return any;
+  };
   while (!optimizer->Done()) {
     if (!interrupted && InterruptSignal()) {
       // At the next ray: the checkpoint is of the last complete generation.
       optimizer->RequestStop();
       interrupted = true;
+      interruptedAt = Clock::now();
     }
+    if (interrupted && Clock::now() - interruptedAt >= kStopGrace && published()) break;
     takeRows();
     if (!interrupted && !outputFailed && options.checkpointEvery.count() > 0 &&
         Clock::now() - lastCheckpoint >= options.checkpointEvery &&
@@ -351,6 +383,10 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
   if (showProgress) std::fprintf(messages, "\r\033[K");
   collect();
+  // A worker still running may have published one more generation before
+  // the copy: its row is taken too (a resumed history drops rows past the
+  // checkpoint, but cannot fill a gap).
+  if (!workerEnded) takeRows();
   const std::uint32_t generations = outcome.record.completedGenerations;
 
   interrupted = interrupted || InterruptSignal() != 0;
@@ -373,8 +409,14 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
     if (historyFailed) history.Discard();
     std::fprintf(messages, "reflector: %s at generation %u; %s\n",
                  outputFailed ? "stopped" : "interrupted", generations, kept.c_str());
-    if (outputFailed) return 1;
-    return status != 0 ? status : InterruptStatus();
+    const int code = outputFailed ? 1 : status != 0 ? status : InterruptStatus();
+    if (!workerEnded) {
+      // Everything is written and synced; ending normally would wait for
+      // the worker when the process's objects are destroyed.
+      std::fflush(nullptr);
+      std::_Exit(code);
+    }
+    return code;
   }
 
   if (!options.jsonFile.empty()) {

@@ -111,9 +111,11 @@ Slot& TakeEmpty(Slot::State to) {
   return *taken;
 }
 
-// Marks the slot's routine returned: its waiters may go.
-void Finish(Slot& slot, std::uint32_t number) {
-  if (slot.counted) unfinished.fetch_sub(1);
+// Marks the slot's routine returned: its waiters may go. counted is the
+// slot's, read before the slot was let go (a new routine may be handed to it
+// since).
+void Finish(Slot& slot, std::uint32_t number, bool counted) {
+  if (counted) unfinished.fetch_sub(1);
   slot.finished.store(number);
   slot.finished.notify_all();
 }
@@ -149,9 +151,10 @@ void RunQueued() {
     const std::uint32_t number = queued->handedOver.load();
     queued->runsOn.store(std::this_thread::get_id());
     queued->routine(queued->argument);
+    const bool counted = queued->counted;
     // Empty before finished, as a thread's own slot goes Idle before it.
     queued->state.store(Slot::kEmpty);
-    Finish(*queued, number);
+    Finish(*queued, number, counted);
   }
 }
 
@@ -168,18 +171,19 @@ void ParkedLoop(Slot* slot) {
     }
     seen = now;
     slot->routine(slot->argument);
+    const bool counted = slot->counted;
     if (queuedCount.load() == 0) {
       // Idle before finished: whoever waited for this routine may hand out
       // the next one at once and must find this thread free.
       slot->state.store(Slot::kIdle);
-      Finish(*slot, seen);
+      Finish(*slot, seen, counted);
       // A routine queued as this thread went Idle, when no thread was: take
       // this thread back for it, unless a Run has just handed it one.
       if (queuedCount.load() == 0 || !Take(*slot, Slot::kIdle, Slot::kBusy)) {
         continue;
       }
     } else {
-      Finish(*slot, seen);
+      Finish(*slot, seen, counted);
     }
     RunQueued();
     slot->state.store(Slot::kIdle);
@@ -237,6 +241,7 @@ WorkerPool::Job WorkerPool::Run(void (*routine)(void*), void* argument) {
   Slot& queued = TakeEmpty(Slot::kAdopted);
   queued.routine = routine;
   queued.argument = argument;
+  queued.counted = true;
   queued.runsOn.store(std::thread::id());
   unfinished.fetch_add(1);
   const Job job{&queued, queued.handedOver.fetch_add(1) + 1};
@@ -256,7 +261,7 @@ bool WorkerPool::Cancel(const Job& job) {
   if (!Take(*job.slot, Slot::kQueued, Slot::kAdopted)) return false;
   queuedCount.fetch_sub(1);
   job.slot->state.store(Slot::kEmpty);
-  Finish(*job.slot, job.number);
+  Finish(*job.slot, job.number, true);
   return true;
 }
 

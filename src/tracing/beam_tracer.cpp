@@ -1,5 +1,7 @@
 #include "tracing/beam_tracer.h"
 
+#include <algorithm>
+
 #include <bit>
 #include <cstdint>
 
@@ -96,6 +98,25 @@ void BeamTracer::StartBeam(Point2 source, Point2 aim) {
   beamAim = aim;
 }
 
+bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
+                      const std::atomic<bool>& stopRequested) {
+  // Each batch of lanes is stepped on its own, so parts give the same bits
+  // as the whole.
+  const int perPart = std::max(lanes, kTestsPerPart / std::max(segmentCount, 1) / lanes * lanes);
+  if (perPart >= batch.count) {
+    lanesOf->step(stepSegments.data(), segmentCount, batch);
+    return true;
+  }
+  for (int at = 0; at < batch.count; at += perPart) {
+    if (at > 0 && stopRequested.load()) return false;
+    const StepBatch part{batch.cx + at,     batch.cy + at,   batch.dx + at,
+                         batch.dy + at,     batch.skipped + at, std::min(perPart, batch.count - at),
+                         batch.hitX + at,   batch.hitY + at, batch.hitSegment + at};
+    lanesOf->step(stepSegments.data(), segmentCount, part);
+  }
+  return true;
+}
+
 bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point2 aim,
                           Point2 target, const std::atomic<bool>& stopRequested,
                           std::vector<RayRecord>& rayRecords, double& score) {
@@ -118,7 +139,10 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
   const StepBatch first{startCx.data(),         startCy.data(), startDx.data(),
                         startDy.data(),         startSkipped.data(), Padded(kBeamRayCount),
                         hitX.data(),            hitY.data(),    hitSegment.data()};
-  lanesOf->step(stepSegments.data(), segmentCount, first);
+  if (!Step(first, segmentCount, stopRequested)) {
+    rayRecords.clear();
+    return false;
+  }
   int activeCount = Advance<true>(first, startRay.data(), kBeamRayCount, 1, rayRecords);
   std::size_t pathLength = 2;  // of every ray still travelling
   while (activeCount > 0) {
@@ -130,7 +154,10 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
     PadWithLast(activeCount, padded, cx, cy, dx, dy, skipped);
     const StepBatch batch{cx.data(),   cy.data(),   dx.data(),         dy.data(), skipped.data(),
                           padded,      hitX.data(), hitY.data(),       hitSegment.data()};
-    lanesOf->step(stepSegments.data(), segmentCount, batch);
+    if (!Step(batch, segmentCount, stopRequested)) {
+      rayRecords.clear();
+      return false;
+    }
     activeCount = Advance<false>(batch, rayOfSlot.data(), activeCount, pathLength, rayRecords);
     ++pathLength;
   }

@@ -79,6 +79,13 @@ class BeamTracer {
   static constexpr int kMaxLanes = 8;
   static constexpr int kSlots = (kBeamRayCount + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
 
+  // A step of every ray in the batch, false when stopped part way. Over a
+  // large mirror a step takes long (150 rays against 400,000 segments take a
+  // fifth of a second), so it is taken in parts of about kTestsPerPart
+  // segment tests, with the stop flag read between them.
+  static constexpr int kTestsPerPart = 1 << 16;
+  bool Step(const StepBatch& batch, int segmentCount, const std::atomic<bool>& stopRequested);
+
   // The beam's rays before their first step, by slot (slot i holds ray i),
   // padded with copies of the last ray up to kSlots; made again only when
   // the source or the aim changes.
