@@ -158,11 +158,12 @@ void RunQueued() {
   }
 }
 
-void ParkedLoop(Slot* slot) {
+// seen: the slot's hand-over count when the thread was made (a slot that
+// once held a queued routine has counted some).
+void ParkedLoop(Slot* slot, std::uint32_t seen) {
   // Once for the thread's whole life; every routine it runs is a worker's.
   // Failure leaves it at normal priority, which only costs fairness.
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
-  std::uint32_t seen = 0;
   for (;;) {
     std::uint32_t now = slot->handedOver.load();
     while (now == seen) {
@@ -226,7 +227,7 @@ WorkerPool::Job WorkerPool::Run(void (*routine)(void*), void* argument) {
     Slot* fresh = nullptr;
     try {
       fresh = &TakeEmpty(Slot::kBusy);
-      fresh->thread = std::thread(&ParkedLoop, fresh);
+      fresh->thread = std::thread(&ParkedLoop, fresh, fresh->handedOver.load());
     } catch (...) {
       if (fresh) fresh->state.store(Slot::kEmpty);
       threadsMade.fetch_sub(1);
@@ -259,6 +260,12 @@ bool WorkerPool::Cancel(const Job& job) {
   if (!job.slot || job.slot->handedOver.load() != job.number) return false;
   // Taken the way a thread adopts it, so that no thread can.
   if (!Take(*job.slot, Slot::kQueued, Slot::kAdopted)) return false;
+  if (job.slot->handedOver.load() != job.number) {
+    // This job ran and its slot was queued again since the look above: the
+    // routine taken is another's. It goes back at once.
+    job.slot->state.store(Slot::kQueued);
+    return false;
+  }
   queuedCount.fetch_sub(1);
   job.slot->state.store(Slot::kEmpty);
   Finish(*job.slot, job.number, true);

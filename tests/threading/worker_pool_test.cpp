@@ -117,6 +117,31 @@ TEST(WorkerPoolTest, AtTheBoundRoutinesWaitForAThreadInTheOrderTheyCame) {
   WorkerPool::Wait(jobs[kHeld - 1]);
 }
 
+TEST(WorkerPoolTest, ARoutineStillWaitingForAThreadCanBeTakenBackAndNeverRuns) {
+  constexpr int kMax = WorkerPool::kMaxThreads;
+  std::vector<Probe> held(kMax);
+  std::vector<WorkerPool::Job> jobs;
+  for (Probe& probe : held) {
+    probe.mayReturn.store(false);
+    jobs.push_back(WorkerPool::Run(&Routine, &probe));
+  }
+  while (StartedCount(held) < kMax) std::this_thread::sleep_for(std::chrono::microseconds(200));
+  // A started routine cannot be taken back.
+  EXPECT_FALSE(WorkerPool::Cancel(jobs[0]));
+  Probe waiting, after;
+  const WorkerPool::Job waitingJob = WorkerPool::Run(&Routine, &waiting);
+  const WorkerPool::Job afterJob = WorkerPool::Run(&Routine, &after);
+  EXPECT_TRUE(WorkerPool::Cancel(waitingJob));
+  EXPECT_FALSE(WorkerPool::Cancel(waitingJob));  // once only
+  WorkerPool::Wait(waitingJob);                  // at once: there is nothing to wait for
+  for (Probe& probe : held) probe.mayReturn.store(true);
+  WorkerPool::Wait(afterJob);
+  EXPECT_TRUE(after.returned.load());
+  for (const WorkerPool::Job& job : jobs) WorkerPool::Wait(job);
+  EXPECT_FALSE(waiting.started.load());
+  EXPECT_EQ(WorkerPool::BusyCount(), 0);
+}
+
 TEST(WorkerPoolTest, RunsHandedOutFromManyThreadsAtOnceAllComplete) {
   constexpr int kHanders = 4;
   constexpr int kEach = 250;
