@@ -13,7 +13,12 @@
 //   - how long a paint waits for the worker's lock.
 //
 //   optimizer_bench                      everything
+//   optimizer_bench --sizes              only the cost against the mirror's size
+//                                        (mirrors of 6 to 10,000 vertices, the
+//                                        reference, one thread and two)
 //   optimizer_bench --loop SCENE fast|reference|libm GENERATIONS
+//                                        (SCENE: a bench scene, or line24, line48, line100,
+//                                        line1000, line10000)
 //                                        only that loop, for instruction counts
 //                                        (see bench/instructions_per_generation.sh)
 #include <time.h>
@@ -182,6 +187,53 @@ void GenerationTable() {
   }
 }
 
+// The real optimiser with the given threads: generations per second of wall
+// time from construction to Done, past the first `warm` generations.
+double WorkerRate(const SceneSnapshot& scene, std::uint32_t warm, std::uint32_t generations,
+                  int threads) {
+  SetRandomState(1);
+  RefPtr<ReflectorOptimizer> optimizer;
+  optimizer.Adopt(new ReflectorOptimizer(scene, warm + generations, std::nullopt, false,
+                                         std::nullopt, threads));
+  while (optimizer->CompletedGenerations() < warm) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  const auto start = Clock::now();
+  while (!optimizer->Done()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  return generations / Seconds(Clock::now() - start);
+}
+
+// Cost against the mirror's size: the reference loop, the optimiser's own
+// loop on this thread, and the optimiser's worker with one thread and with
+// two, on LineScene(n). Each is first run past the early generations (fewer
+// for large mirrors, whose reference generations take long), then timed for
+// at least 0.5 s of work. Prints a table, and the same figures as CSV lines
+// starting with "csv," for bench/plot_cost.py.
+void SizeTable() {
+  std::printf("%8s %14s %14s %8s %14s %14s %8s\n", "vertices", "reference/s", "fast/s",
+              "ratio", "1 thread/s", "2 threads/s", "2 vs 1");
+  std::vector<std::string> csv;
+  for (int n : {6, 100, 1000, 10000}) {
+    const SceneSnapshot scene = LineScene(n);
+    const int warm = std::max(8, 1500 * 6 / n);
+    Loop reference(scene, false), fast(scene, true);
+    for (int g = 0; g < warm; ++g) reference.Generation();
+    for (int g = 0; g < warm; ++g) fast.Generation();
+    const double referenceRate = LoopRate(reference, 0.5);
+    const double fastRate = LoopRate(fast, 0.5);
+    const auto generations = static_cast<std::uint32_t>(std::max(8.0, fastRate * 1.0));
+    const double one = WorkerRate(scene, static_cast<std::uint32_t>(warm), generations, 1);
+    const double two = WorkerRate(scene, static_cast<std::uint32_t>(warm), generations, 2);
+    std::printf("%8d %14.1f %14.1f %7.1fx %14.1f %14.1f %7.2fx\n", n, referenceRate, fastRate,
+                fastRate / referenceRate, one, two, two / one);
+    std::fflush(stdout);
+    csv.push_back("csv," + std::to_string(n) + "," + std::to_string(referenceRate) + "," +
+                  std::to_string(fastRate) + "," + std::to_string(one) + "," +
+                  std::to_string(two));
+  }
+  for (const std::string& line : csv) std::printf("%s\n", line.c_str());
+}
+
 // Two CPU-bound threads at normal priority, for as long as the object lives.
 class Load {
  public:
@@ -277,7 +329,9 @@ void Latencies() {
 }
 
 int RunLoopOnly(const char* name, const char* kind, const char* count) {
-  for (const NamedScene& scene : BenchScenes()) {
+  std::vector<NamedScene> scenes = BenchScenes();
+  for (int n : {24, 48, 100, 1000, 10000}) scenes.push_back({"line" + std::to_string(n), LineScene(n)});
+  for (const NamedScene& scene : scenes) {
     if (scene.name != name) continue;
     const bool library = std::strcmp(kind, "libm") == 0;
     Loop loop(scene.snapshot, library || std::strcmp(kind, "fast") == 0,
@@ -298,6 +352,10 @@ int RunLoopOnly(const char* name, const char* kind, const char* count) {
 int main(int argc, char** argv) {
   if (argc == 5 && std::strcmp(argv[1], "--loop") == 0) {
     return reflector::RunLoopOnly(argv[2], argv[3], argv[4]);
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--sizes") == 0) {
+    reflector::SizeTable();
+    return 0;
   }
   reflector::GenerationTable();
   reflector::Latencies();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 
 #include "geometry/distance.h"
@@ -98,13 +99,55 @@ void BeamTracer::StartBeam(Point2 source, Point2 aim) {
   beamAim = aim;
 }
 
+void BeamTracer::MakeChunks() {
+  chunks.clear();
+  const int segmentCount = static_cast<int>(segments.size());
+  if (chunkSize <= 0 || segmentCount < skipRunsFrom) return;
+  for (int first = 0; first < segmentCount; first += chunkSize) {
+    StepChunk chunk{};
+    chunk.first = first;
+    chunk.count = std::min(chunkSize, segmentCount - first);
+    const SegmentLine& start = segments[static_cast<std::size_t>(first)];
+    chunk.x0 = chunk.x1 = start.a.x;
+    chunk.y0 = chunk.y1 = start.a.y;
+    bool bounded = true;
+    double largestSlope = 0.0, largestIntercept = 0.0;
+    for (int k = first; k < first + chunk.count; ++k) {
+      const SegmentLine& line = segments[static_cast<std::size_t>(k)];
+      for (const Point2 p : {line.a, line.b}) {
+        // Written so that a NaN fails it.
+        bounded = bounded && std::fabs(p.x) <= kCullMaxCoordinate && std::fabs(p.y) <= kCullMaxCoordinate;
+        chunk.x0 = std::min(chunk.x0, p.x);
+        chunk.x1 = std::max(chunk.x1, p.x);
+        chunk.y0 = std::min(chunk.y0, p.y);
+        chunk.y1 = std::max(chunk.y1, p.y);
+      }
+      if (!line.vertical) {
+        bounded = bounded && std::fabs(line.slope) <= kCullMaxSlope &&
+                  std::fabs(line.intercept) <= kCullMaxIntercept;
+        largestSlope = std::max(largestSlope, std::fabs(line.slope));
+        largestIntercept = std::max(largestIntercept, std::fabs(line.intercept));
+      }
+    }
+    chunk.cullable = bounded;
+    if (bounded) {
+      const double x = std::max(std::fabs(chunk.x0), std::fabs(chunk.x1));
+      const double y = std::max(std::fabs(chunk.y0), std::fabs(chunk.y1));
+      chunk.slack = kCullRelative * (1.0 + x + y + largestIntercept + largestSlope * x);
+      chunk.slopeSlack = kCullRelative * x;
+    }
+    chunks.push_back(chunk);
+  }
+}
+
 bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
                       const std::atomic<bool>& stopRequested) {
   // Each batch of lanes is stepped on its own, so parts give the same bits
   // as the whole.
   const int perPart = std::max(lanes, kTestsPerPart / std::max(segmentCount, 1) / lanes * lanes);
   if (perPart >= batch.count) {
-    lanesOf->step(stepSegments.data(), segmentCount, batch);
+    lanesOf->step(stepSegments.data(), segmentCount, chunks.data(), static_cast<int>(chunks.size()),
+                  batch);
     return true;
   }
   for (int at = 0; at < batch.count; at += perPart) {
@@ -112,7 +155,8 @@ bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
     const StepBatch part{batch.cx + at,     batch.cy + at,   batch.dx + at,
                          batch.dy + at,     batch.skipped + at, std::min(perPart, batch.count - at),
                          batch.hitX + at,   batch.hitY + at, batch.hitSegment + at};
-    lanesOf->step(stepSegments.data(), segmentCount, part);
+    lanesOf->step(stepSegments.data(), segmentCount, chunks.data(), static_cast<int>(chunks.size()),
+                  part);
   }
   return true;
 }
@@ -135,6 +179,7 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
   rayRecords.resize(kBeamRayCount);
   StartBeam(source, aim);
 
+  MakeChunks();
   const int segmentCount = static_cast<int>(stepSegments.size());
   const StepBatch first{startCx.data(),         startCy.data(), startDx.data(),
                         startDy.data(),         startSkipped.data(), Padded(kBeamRayCount),

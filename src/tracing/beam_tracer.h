@@ -64,6 +64,18 @@ class BeamTracer {
   // A given width and atan and tan, for the benchmarks.
   BeamTracer(Width width, SlopeFunctions functions);
 
+  // Segments are tested in runs of chunkSize, a run skipped when no ray of
+  // a batch can meet it (see StepChunk), for mirrors of at least
+  // skipRunsFrom segments; chunkSize 0 tests every segment. The bits are the
+  // same either way. The defaults are measured (bench/optimizer_bench
+  // --sizes); tests set others.
+  static constexpr int kChunkSize = 16;
+  static constexpr int kSkipRunsFrom = 24;
+  void SetRuns(int size, int from) {
+    chunkSize = size;
+    skipRunsFrom = from;
+  }
+
   // Whether this processor runs a width.
   static bool Available(Width width);
   Width RunningWidth() const { return width; }
@@ -126,6 +138,10 @@ class BeamTracer {
   int lanes;
   std::vector<SegmentLine> segments;
   std::vector<StepSegment> stepSegments;
+  std::vector<StepChunk> chunks;  // empty: every segment is tested
+  int chunkSize = kChunkSize;
+  int skipRunsFrom = kSkipRunsFrom;
+  void MakeChunks();
   ExactPairMemo<ReflectedSlope> reflectedSlope;
 
   // The starting rays, for the source and aim they were made for.

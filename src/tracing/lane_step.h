@@ -32,6 +32,32 @@ struct StepSegment {
   bool useX;
 };
 
+// A run of consecutive segments, for skipping the whole run when no ray of a
+// batch can meet any of them. A segment counts a meeting only where the
+// computed meeting point passes its inside test; that point lies within a
+// few roundings of the segment's bounding box and of the ray's computed line
+// (slope and intercept as the lanes hold them). So a ray whose line passes
+// farther than a margin from the run's box meets none of the run's segments,
+// and skipping the run changes nothing: the segments it holds would each be
+// passed over. The margin is 2^-30 times the magnitudes involved, against
+// roundings of 2^-53 times them. Runs whose numbers are too large or not
+// finite for that bound are never skipped, and neither are lanes whose ray's
+// line is too steep or not finite.
+struct StepChunk {
+  double x0, x1, y0, y1;  // the bounding box of the run's segment ends
+  double slack;           // 2^-30 (1 + X + Y + the largest |intercept| + the largest |slope| X)
+  double slopeSlack;      // 2^-30 X: times the ray's |slope|
+  int first;              // the run's first segment
+  int count;
+  bool cullable;          // its numbers are bounded as the margin needs
+};
+
+// Bounds under which a run or a ray's line may be skipped by the test above.
+inline constexpr double kCullRelative = 1.0 / 1073741824.0;  // 2^-30
+inline constexpr double kCullMaxCoordinate = 1099511627776.0;  // 2^40
+inline constexpr double kCullMaxSlope = 1048576.0;             // 2^20
+inline constexpr double kCullMaxIntercept = 4611686018427387904.0;  // 2^62
+
 // The rays taking a step, by slot, count a whole number of batches (the last
 // padded with copies of a real ray): start, direction point and the segment
 // each must skip (-1: none). Out: the nearest hit of each, segment -1 for none.
@@ -58,6 +84,11 @@ struct RayLanes {
   M useX;              // which axis the ahead test compares, and how
   T cv;
   M towardLower;
+  // For skipping runs of segments: the part of the margin that comes from the
+  // ray's line, and the lanes whose line is never used to skip (too steep,
+  // or not finite; vertical lanes are tested on their x instead).
+  T lineSlack, absSlope;
+  M neverSkip;
 };
 
 // Axes the ahead test compares in a batch: the same one in every lane, or a mix.
@@ -66,8 +97,34 @@ enum class LaneAxes { kAllY, kAllX, kMixed };
 // The nearest hit of each lane's ray over every segment. kVerticalLanes: some
 // lane's ray is vertical; kAxes: the lanes' ahead-test axes. Both only
 // spare work where they allow it; every lane computes the same either way.
-template <typename V, bool kVerticalLanes, LaneAxes kAxes>
-inline void NearestHits(const StepSegment* segments, int segmentCount, const RayLanes<V>& ray,
+// Whether some lane's ray may meet a segment of the run (see StepChunk).
+template <typename V, bool kVerticalLanes>
+inline bool MayMeet(const StepChunk& chunk, const RayLanes<V>& ray) {
+  using T = typename V::Type;
+  using M = typename V::Mask;
+  const T x0 = V::Set(chunk.x0), x1 = V::Set(chunk.x1);
+  const T y0 = V::Set(chunk.y0), y1 = V::Set(chunk.y1);
+  const T margin = V::Add(V::Add(V::Set(chunk.slack), V::Mul(V::Set(chunk.slopeSlack), ray.absSlope)),
+                          ray.lineSlack);
+  const T ya = V::Add(V::Mul(ray.slope, x0), ray.intercept);
+  const T yb = V::Add(V::Mul(ray.slope, x1), ray.intercept);
+  const M aLower = V::Lt(ya, yb);
+  const T low = V::Sub(V::Select(aLower, ya, yb), margin);
+  const T high = V::Add(V::Select(aLower, yb, ya), margin);
+  // Written as a miss, so that a NaN anywhere counts as a possible meeting.
+  M miss = V::Or(V::Lt(high, y0), V::Gt(low, y1));
+  miss = V::AndNot(ray.neverSkip, miss);
+  if constexpr (kVerticalLanes) {
+    const T slack = V::Set(chunk.slack);
+    const M missX = V::Or(V::Lt(ray.c_x, V::Sub(x0, slack)), V::Gt(ray.c_x, V::Add(x1, slack)));
+    miss = V::Or(V::And(ray.rayVertical, missX), V::AndNot(ray.rayVertical, miss));
+  }
+  return !V::All(miss);
+}
+
+template <typename V, bool kVerticalLanes, LaneAxes kAxes, bool kRuns>
+inline void NearestHits(const StepSegment* segments, int segmentCount, const StepChunk* chunks,
+                        int chunkCount, const RayLanes<V>& ray,
                         typename V::Type& bestX, typename V::Type& bestY,
                         typename V::Type& bestSegment) {
   using T = typename V::Type;
@@ -75,7 +132,7 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ray
   const M allLanes = V::AllLanes();
   M found = V::NoLanes();
   T bestSquare = V::Zero();  // of the nearest hit's distance
-  for (int k = 0; k < segmentCount; ++k) {
+  auto test = [&](int k) __attribute__((always_inline)) {
     const StepSegment& s = segments[k];
     // IntersectLines' meeting point and inside flag, lane by lane.
     T mx, my;
@@ -113,10 +170,10 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ray
     }
     const M ahead = V::Xor(V::Ge(rv, ray.cv), ray.towardLower);
     M inside = V::AndNot(outside, V::And(meets, ahead));
-    if (!V::Any(inside)) continue;
+    if (!V::Any(inside)) return;
     const T index = V::Set(s.index);
     inside = V::AndNot(V::Eq(ray.skip_k, index), inside);
-    if (!V::Any(inside)) continue;
+    if (!V::Any(inside)) return;
 
     // Distance's square, before its root. The root is monotonic, so the
     // roots compare as the squares do, except that two different squares
@@ -137,11 +194,23 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ray
     bestX = V::Select(take, mx, bestX);
     bestY = V::Select(take, my, bestY);
     bestSquare = V::Select(take, square, bestSquare);
+  };
+  if constexpr (!kRuns) {
+    for (int k = 0; k < segmentCount; ++k) test(k);
+    return;
+  }
+  // Runs in index order, and each run's segments in order: exactly the
+  // segments a full pass tests, less runs no lane can meet.
+  for (int c = 0; c < chunkCount; ++c) {
+    const StepChunk& chunk = chunks[c];
+    if (chunk.cullable && !MayMeet<V, kVerticalLanes>(chunk, ray)) continue;
+    for (int k = chunk.first; k < chunk.first + chunk.count; ++k) test(k);
   }
 }
 
-template <typename V>
-inline void StepLanes(const StepSegment* segments, int segmentCount, const StepBatch& batch) {
+template <typename V, bool kRuns>
+inline void StepLanes(const StepSegment* segments, int segmentCount, const StepChunk* chunks,
+                      int chunkCount, const StepBatch& batch) {
   using T = typename V::Type;
   for (int b = 0; b < batch.count; b += V::kLanes) {
     RayLanes<V> ray;
@@ -156,20 +225,29 @@ inline void StepLanes(const StepSegment* segments, int segmentCount, const StepB
     ray.useX = V::Lt(V::Abs(V::Sub(ray.c_y, d_y)), V::Abs(V::Sub(ray.c_x, d_x)));
     ray.cv = V::Select(ray.useX, ray.c_x, ray.c_y);
     ray.towardLower = V::Gt(ray.cv, V::Select(ray.useX, d_x, d_y));
+    if constexpr (kRuns) {
+      ray.absSlope = V::Abs(ray.slope);
+      const T absIntercept = V::Abs(ray.intercept);
+      ray.lineSlack = V::Mul(V::Set(kCullRelative), absIntercept);
+      // Not finite, or too large: the comparisons are false for NaN.
+      const auto bounded = V::And(V::Le(ray.absSlope, V::Set(kCullMaxSlope)),
+                                  V::Le(absIntercept, V::Set(kCullMaxIntercept)));
+      ray.neverSkip = V::AndNot(bounded, V::AllLanes());
+    }
 
     T bestX = V::Zero(), bestY = V::Zero(), bestSegment = V::Set(-1.0);
     const bool verticalLanes = V::Any(ray.rayVertical);
     const bool anyX = V::Any(ray.useX);
     const bool allX = V::All(ray.useX);
     if (verticalLanes) {
-      NearestHits<V, true, LaneAxes::kMixed>(segments, segmentCount, ray, bestX, bestY, bestSegment);
+      NearestHits<V, true, LaneAxes::kMixed, kRuns>(segments, segmentCount, chunks, chunkCount, ray, bestX, bestY, bestSegment);
     } else if (allX) {
-      NearestHits<V, false, LaneAxes::kAllX>(segments, segmentCount, ray, bestX, bestY, bestSegment);
+      NearestHits<V, false, LaneAxes::kAllX, kRuns>(segments, segmentCount, chunks, chunkCount, ray, bestX, bestY, bestSegment);
     } else if (!anyX) {
-      NearestHits<V, false, LaneAxes::kAllY>(segments, segmentCount, ray, bestX, bestY, bestSegment);
+      NearestHits<V, false, LaneAxes::kAllY, kRuns>(segments, segmentCount, chunks, chunkCount, ray, bestX, bestY, bestSegment);
     } else {
-      NearestHits<V, false, LaneAxes::kMixed>(segments, segmentCount, ray, bestX, bestY,
-                                              bestSegment);
+      NearestHits<V, false, LaneAxes::kMixed, kRuns>(segments, segmentCount, chunks, chunkCount, ray,
+                                              bestX, bestY, bestSegment);
     }
     V::Store(batch.hitX + b, bestX);
     V::Store(batch.hitY + b, bestY);
@@ -261,7 +339,8 @@ inline void ReflectedPoints(const ReflectBatch& batch, const double* m, double* 
 // The widths, each in its own file, as one table of entry points.
 struct LaneFunctions {
   int lanes;
-  void (*step)(const StepSegment* segments, int segmentCount, const StepBatch& batch);
+  void (*step)(const StepSegment* segments, int segmentCount, const StepChunk* chunks,
+               int chunkCount, const StepBatch& batch);
   void (*distances)(double targetX, double targetY, const CostBatch& batch);
   void (*reflectionAngles)(const ReflectBatch& batch, double* mr, double* t);
   void (*reflectedPoints)(const ReflectBatch& batch, const double* m, double* outX,
@@ -274,8 +353,13 @@ extern const LaneFunctions kEightLaneFunctions; // AVX-512 F and DQ
 // The same four entry points for a width V, for its file to fill the table with.
 template <typename V>
 struct LaneEntries {
-  static void Step(const StepSegment* segments, int segmentCount, const StepBatch& batch) {
-    StepLanes<V>(segments, segmentCount, batch);
+  static void Step(const StepSegment* segments, int segmentCount, const StepChunk* chunks,
+                   int chunkCount, const StepBatch& batch) {
+    if (chunkCount > 0) {
+      StepLanes<V, true>(segments, segmentCount, chunks, chunkCount, batch);
+    } else {
+      StepLanes<V, false>(segments, segmentCount, chunks, chunkCount, batch);
+    }
   }
   static void Distances(double targetX, double targetY, const CostBatch& batch) {
     DistanceLanes<V>(targetX, targetY, batch);
