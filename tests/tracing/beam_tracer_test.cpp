@@ -192,7 +192,7 @@ SceneSnapshot LargeScene(std::mt19937& gen, int index) {
     case 3:  // folds nearly parallel to the beam, some segments repeated
       for (int i = 0; i < count; ++i) {
         s.vertices.push_back({300 + uniform(0, 400), 150 + i * 1e-7 + (i % 3) * 40});
-        if (i % 11 == 0) s.vertices.push_back(s.vertices[s.vertices.size() - 2]);
+        if (i % 11 == 10) s.vertices.push_back(s.vertices[s.vertices.size() - 2]);
       }
       break;
     case 4:  // near-vertical segments: slopes beyond the bound, and vertical ones
