@@ -206,8 +206,9 @@ double WorkerRate(const SceneSnapshot& scene, std::uint32_t warm, std::uint32_t 
 // Cost against the mirror's size: the reference loop, the optimiser's own
 // loop on this thread, and the optimiser's worker with one thread and with
 // two, on LineScene(n). Each is first run past the early generations (fewer
-// for large mirrors, whose reference generations take long), then timed for
-// at least 0.5 s of work. Prints a table, and the same figures as CSV lines
+// for large mirrors, whose reference generations take long), then the two
+// loops take five turns of at least 0.3 s and 8 generations each (the
+// median rates, and the median of the turns' ratios). Prints a table, and the same figures as CSV lines
 // starting with "csv," for bench/plot_cost.py.
 void SizeTable() {
   std::printf("%8s %14s %14s %8s %14s %14s %8s\n", "vertices", "reference/s", "fast/s",
@@ -219,13 +220,22 @@ void SizeTable() {
     Loop reference(scene, false), fast(scene, true);
     for (int g = 0; g < warm; ++g) reference.Generation();
     for (int g = 0; g < warm; ++g) fast.Generation();
-    const double referenceRate = LoopRate(reference, 0.5);
-    const double fastRate = LoopRate(fast, 0.5);
+    // Turns of each, as in CompareLoops: the machine's pace drifts, and a
+    // ratio of two turns side by side drifts less than either rate.
+    std::vector<double> referenceRates, fastRates, ratios;
+    for (int round = 0; round < 5; ++round) {
+      referenceRates.push_back(LoopRate(reference, 0.3));
+      fastRates.push_back(LoopRate(fast, 0.3));
+      ratios.push_back(fastRates.back() / referenceRates.back());
+    }
+    const double referenceRate = Median(referenceRates);
+    const double fastRate = Median(fastRates);
+    const double ratio = Median(ratios);
     const auto generations = static_cast<std::uint32_t>(std::max(8.0, fastRate * 1.0));
     const double one = WorkerRate(scene, static_cast<std::uint32_t>(warm), generations, 1);
     const double two = WorkerRate(scene, static_cast<std::uint32_t>(warm), generations, 2);
     std::printf("%8d %14.1f %14.1f %7.1fx %14.1f %14.1f %7.2fx\n", n, referenceRate, fastRate,
-                fastRate / referenceRate, one, two, two / one);
+                ratio, one, two, two / one);
     std::fflush(stdout);
     csv.push_back("csv," + std::to_string(n) + "," + std::to_string(referenceRate) + "," +
                   std::to_string(fastRate) + "," + std::to_string(one) + "," +

@@ -101,6 +101,8 @@ void BeamTracer::StartBeam(Point2 source, Point2 aim) {
 
 void BeamTracer::MakeChunks() {
   chunks.clear();
+  runCount = 0;
+  nodeCount = 0;
   const int segmentCount = static_cast<int>(segments.size());
   if (chunkSize <= 0 || segmentCount < skipRunsFrom) return;
   for (int first = 0; first < segmentCount; first += chunkSize) {
@@ -110,21 +112,25 @@ void BeamTracer::MakeChunks() {
     const SegmentLine& start = segments[static_cast<std::size_t>(first)];
     chunk.x0 = chunk.x1 = start.a.x;
     chunk.y0 = chunk.y1 = start.a.y;
+    // Written so that a NaN fails the bounds; with one, the box is unread.
     bool bounded = true;
+    const auto include = [&](Point2 p) {
+      bounded &= (std::fabs(p.x) <= kCullMaxCoordinate) & (std::fabs(p.y) <= kCullMaxCoordinate);
+      chunk.x0 = std::min(chunk.x0, p.x);
+      chunk.x1 = std::max(chunk.x1, p.x);
+      chunk.y0 = std::min(chunk.y0, p.y);
+      chunk.y1 = std::max(chunk.y1, p.y);
+    };
+    // The run's segments join end to end: its points are the first's start
+    // and every segment's end.
+    include(start.a);
     double largestSlope = 0.0, largestIntercept = 0.0;
     for (int k = first; k < first + chunk.count; ++k) {
       const SegmentLine& line = segments[static_cast<std::size_t>(k)];
-      for (const Point2 p : {line.a, line.b}) {
-        // Written so that a NaN fails it.
-        bounded = bounded && std::fabs(p.x) <= kCullMaxCoordinate && std::fabs(p.y) <= kCullMaxCoordinate;
-        chunk.x0 = std::min(chunk.x0, p.x);
-        chunk.x1 = std::max(chunk.x1, p.x);
-        chunk.y0 = std::min(chunk.y0, p.y);
-        chunk.y1 = std::max(chunk.y1, p.y);
-      }
+      include(line.b);
       if (!line.vertical) {
-        bounded = bounded && std::fabs(line.slope) <= kCullMaxSlope &&
-                  std::fabs(line.intercept) <= kCullMaxIntercept;
+        bounded &= (std::fabs(line.slope) <= kCullMaxSlope) &
+                   (std::fabs(line.intercept) <= kCullMaxIntercept);
         largestSlope = std::max(largestSlope, std::fabs(line.slope));
         largestIntercept = std::max(largestIntercept, std::fabs(line.intercept));
       }
@@ -138,6 +144,43 @@ void BeamTracer::MakeChunks() {
     }
     chunks.push_back(chunk);
   }
+  runCount = static_cast<int>(chunks.size());
+  nodeCount = 0;
+  // Groups only where every run may be skipped: nearest first needs every
+  // counted meeting to have a distance that is a number.
+  for (const StepChunk& chunk : chunks) {
+    if (!chunk.cullable) return;
+  }
+  // Neighbours two by two, level after level; an odd one out goes up a level
+  // as it is. The last group holds every run.
+  std::size_t levelStart = 0;
+  std::size_t levelEnd = chunks.size();
+  while (levelEnd - levelStart > 1) {
+    for (std::size_t i = levelStart; i < levelEnd; i += 2) {
+      if (i + 1 == levelEnd) {
+        chunks.push_back(chunks[i]);
+        continue;
+      }
+      const StepChunk& a = chunks[i];
+      const StepChunk& b = chunks[i + 1];
+      StepChunk group{};
+      group.x0 = std::min(a.x0, b.x0);
+      group.x1 = std::max(a.x1, b.x1);
+      group.y0 = std::min(a.y0, b.y0);
+      group.y1 = std::max(a.y1, b.y1);
+      group.slack = std::max(a.slack, b.slack);
+      group.slopeSlack = std::max(a.slopeSlack, b.slopeSlack);
+      group.first = a.first;
+      group.count = a.count + b.count;
+      group.cullable = true;
+      group.left = static_cast<int>(i);
+      group.right = static_cast<int>(i + 1);
+      chunks.push_back(group);
+    }
+    levelStart = levelEnd;
+    levelEnd = chunks.size();
+  }
+  nodeCount = static_cast<int>(chunks.size());
 }
 
 bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
@@ -145,9 +188,9 @@ bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
   // Each batch of lanes is stepped on its own, so parts give the same bits
   // as the whole.
   const int perPart = std::max(lanes, kTestsPerPart / std::max(segmentCount, 1) / lanes * lanes);
+  const StepRuns runs{chunks.data(), runCount, nodeCount};
   if (perPart >= batch.count) {
-    lanesOf->step(stepSegments.data(), segmentCount, chunks.data(), static_cast<int>(chunks.size()),
-                  batch);
+    lanesOf->step(stepSegments.data(), segmentCount, runs, batch);
     return true;
   }
   for (int at = 0; at < batch.count; at += perPart) {
@@ -155,8 +198,7 @@ bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
     const StepBatch part{batch.cx + at,     batch.cy + at,   batch.dx + at,
                          batch.dy + at,     batch.skipped + at, std::min(perPart, batch.count - at),
                          batch.hitX + at,   batch.hitY + at, batch.hitSegment + at};
-    lanesOf->step(stepSegments.data(), segmentCount, chunks.data(), static_cast<int>(chunks.size()),
-                  part);
+    lanesOf->step(stepSegments.data(), segmentCount, runs, part);
   }
   return true;
 }
@@ -170,11 +212,10 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
     return false;
   }
   MakeSegmentLines(vertices, segments);
-  stepSegments.clear();
+  stepSegments.resize(segments.size());
   for (std::size_t k = 0; k < segments.size(); ++k) {
     const SegmentLine& s = segments[k];
-    stepSegments.push_back(
-        {s.slope, s.intercept, s.av, s.bv, s.a.x, static_cast<double>(k), s.vertical, s.useX});
+    stepSegments[k] = {s.slope, s.intercept, s.av, s.bv, s.a.x, static_cast<double>(k), s.vertical, s.useX};
   }
   rayRecords.resize(kBeamRayCount);
   StartBeam(source, aim);

@@ -40,7 +40,8 @@ struct ReflectedSlope {
 // reflector. The segments' lines are prepared once per reflector; all rays
 // still travelling take their next step together, eight to a vector where the
 // processor has AVX-512, four where it has AVX and two elsewhere, each lane
-// testing the segments in index order exactly as FindNearestHit does; the
+// keeping the hit FindNearestHit keeps (on large mirrors without testing
+// every segment: see SetRuns); the
 // beam's starting rays are kept from one call to the next while the source
 // and aim stay; a reflected slope is remembered by its two arguments, and
 // atan and tan by theirs; the records' storage is kept too. Every
@@ -65,7 +66,8 @@ class BeamTracer {
   BeamTracer(Width width, SlopeFunctions functions);
 
   // Segments are tested in runs of chunkSize, a run skipped when no ray of
-  // a batch can meet it (see StepChunk), for mirrors of at least
+  // a batch can meet it (see StepChunk), and the runs taken nearest first
+  // where the numbers allow it (see NearestHits), for mirrors of at least
   // skipRunsFrom segments; chunkSize 0 tests every segment. The bits are the
   // same either way. The defaults are measured (bench/optimizer_bench
   // --sizes); tests set others.
@@ -138,7 +140,10 @@ class BeamTracer {
   int lanes;
   std::vector<SegmentLine> segments;
   std::vector<StepSegment> stepSegments;
-  std::vector<StepChunk> chunks;  // empty: every segment is tested
+  // The runs, then their groups (see StepRuns); none: every segment is tested.
+  std::vector<StepChunk> chunks;
+  int runCount = 0;
+  int nodeCount = 0;
   int chunkSize = kChunkSize;
   int skipRunsFrom = kSkipRunsFrom;
   void MakeChunks();

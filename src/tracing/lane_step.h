@@ -43,6 +43,15 @@ struct StepSegment {
 // roundings of 2^-53 times them. Runs whose numbers are too large or not
 // finite for that bound are never skipped, and neither are lanes whose ray's
 // line is too steep or not finite.
+//
+// The same margin bounds where a counted meeting point can lie: within slack
+// of the run's box. So a run whose box lies wholly behind a ray's start holds
+// no meeting ahead of it, and one whose box is farther than a ray's nearest
+// meeting so far holds none as near (see NearestHitsByDistance).
+//
+// Runs are also grouped, two by two, into a tree: a group's box holds its
+// members' boxes and its slacks are the largest of theirs, so whatever
+// skips a group would skip each of its members.
 struct StepChunk {
   double x0, x1, y0, y1;  // the bounding box of the run's segment ends
   double slack;           // 2^-30 (1 + X + Y + the largest |intercept| + the largest |slope| X)
@@ -50,6 +59,16 @@ struct StepChunk {
   int first;              // the run's first segment
   int count;
   bool cullable;          // its numbers are bounded as the margin needs
+  int left = -1, right = -1;  // a group's two members; -1: a run
+};
+
+// A mirror's runs, in index order, then their groups when every run is
+// cullable (the last group holds them all); no runs at all: every segment is
+// tested.
+struct StepRuns {
+  const StepChunk* chunks;
+  int runCount;
+  int nodeCount;  // runs and groups; 0: no groups, runs in index order only
 };
 
 // Bounds under which a run or a ray's line may be skipped by the test above.
@@ -57,6 +76,13 @@ inline constexpr double kCullRelative = 1.0 / 1073741824.0;  // 2^-30
 inline constexpr double kCullMaxCoordinate = 1099511627776.0;  // 2^40
 inline constexpr double kCullMaxSlope = 1048576.0;             // 2^20
 inline constexpr double kCullMaxIntercept = 4611686018427387904.0;  // 2^62
+// Where a ray may start for its runs to be taken nearest first.
+inline constexpr double kOrderMaxStart = 1099511627776.0;  // 2^40
+// A nearest meeting so far rules a run out only where its squared distance
+// is below this share of the run's; and only where the run's is above
+// kOrderTinySquare, so that no relative bound meets a subnormal.
+inline constexpr double kOrderShare = 1.0 - 1.0 / 1048576.0;  // 1 - 2^-20
+inline constexpr double kOrderTinySquare = 1e-250;
 
 // The rays taking a step, by slot, count a whole number of batches (the last
 // padded with copies of a real ray): start, direction point and the segment
@@ -89,17 +115,18 @@ struct RayLanes {
   // or not finite; vertical lanes are tested on their x instead).
   T lineSlack, absSlope;
   M neverSkip;
+  // For taking runs nearest first: what the ray's start adds to a run's
+  // slack, 2^-30 (|c_x| + |c_y|), and the lanes whose numbers allow it.
+  T startSlack;
+  M orderable;
 };
 
 // Axes the ahead test compares in a batch: the same one in every lane, or a mix.
 enum class LaneAxes { kAllY, kAllX, kMixed };
 
-// The nearest hit of each lane's ray over every segment. kVerticalLanes: some
-// lane's ray is vertical; kAxes: the lanes' ahead-test axes. Both only
-// spare work where they allow it; every lane computes the same either way.
-// Whether some lane's ray may meet a segment of the run (see StepChunk).
+// The lanes whose ray's line can meet no segment of the run (see StepChunk).
 template <typename V, bool kVerticalLanes>
-inline bool MayMeet(const StepChunk& chunk, const RayLanes<V>& ray) {
+inline typename V::Mask MissingLanes(const StepChunk& chunk, const RayLanes<V>& ray) {
   using T = typename V::Type;
   using M = typename V::Mask;
   const T x0 = V::Set(chunk.x0), x1 = V::Set(chunk.x1);
@@ -119,12 +146,88 @@ inline bool MayMeet(const StepChunk& chunk, const RayLanes<V>& ray) {
     const M missX = V::Or(V::Lt(ray.c_x, V::Sub(x0, slack)), V::Gt(ray.c_x, V::Add(x1, slack)));
     miss = V::Or(V::And(ray.rayVertical, missX), V::AndNot(ray.rayVertical, miss));
   }
-  return !V::All(miss);
+  return miss;
 }
 
-template <typename V, bool kVerticalLanes, LaneAxes kAxes, bool kRuns>
-inline void NearestHits(const StepSegment* segments, int segmentCount, const StepChunk* chunks,
-                        int chunkCount, const RayLanes<V>& ray,
+// Whether some lane's ray may meet a segment of the run.
+template <typename V, bool kVerticalLanes>
+inline bool MayMeet(const StepChunk& chunk, const RayLanes<V>& ray) {
+  return !V::All(MissingLanes<V, kVerticalLanes>(chunk, ray));
+}
+
+// Whether some lane may meet a segment of the run or group ahead of its
+// start and at most as far as its nearest meeting so far (found lanes,
+// bestSquare the square of its distance). A counted meeting point lies
+// within slack of the box; the box is widened by twice that, and by what the
+// start's magnitude adds, so that the roundings of these few operations,
+// far smaller, cannot narrow it below the first. The distance's square is
+// then at most the share kOrderShare of any counted meeting's, whose root is
+// therefore strictly farther.
+template <typename V, bool kVerticalLanes, LaneAxes kAxes>
+inline bool MayHoldNearer(const StepChunk& chunk, const RayLanes<V>& ray,
+                          typename V::Mask found, typename V::Type bestSquare) {
+  using T = typename V::Type;
+  using M = typename V::Mask;
+  const M miss = MissingLanes<V, kVerticalLanes>(chunk, ray);
+  const T widen = V::Add(V::Set(chunk.slack + chunk.slack), ray.startSlack);
+  const T x0 = V::Sub(V::Set(chunk.x0), widen), x1 = V::Add(V::Set(chunk.x1), widen);
+  const T y0 = V::Sub(V::Set(chunk.y0), widen), y1 = V::Add(V::Set(chunk.y1), widen);
+  // Behind: the ahead test compares the meeting point's x (or y) with the
+  // start's, cv; moving toward lower values it must be below, else at or above.
+  T low, high;
+  if constexpr (kAxes == LaneAxes::kAllX) {
+    low = x0;
+    high = x1;
+  } else if constexpr (kAxes == LaneAxes::kAllY) {
+    low = y0;
+    high = y1;
+  } else {
+    low = V::Select(ray.useX, x0, y0);
+    high = V::Select(ray.useX, x1, y1);
+  }
+  const M behind = V::Or(V::And(ray.towardLower, V::Ge(low, ray.cv)),
+                         V::AndNot(ray.towardLower, V::Lt(high, ray.cv)));
+  // Farther: the start's distance to the widened box.
+  const T zero = V::Zero();
+  T dx = V::Sub(x0, ray.c_x);
+  dx = V::Select(V::Gt(dx, zero), dx, zero);
+  const T dxBeyond = V::Sub(ray.c_x, x1);
+  dx = V::Select(V::Gt(dxBeyond, dx), dxBeyond, dx);
+  T dy = V::Sub(y0, ray.c_y);
+  dy = V::Select(V::Gt(dy, zero), dy, zero);
+  const T dyBeyond = V::Sub(ray.c_y, y1);
+  dy = V::Select(V::Gt(dyBeyond, dy), dyBeyond, dy);
+  const T square = V::Add(V::Mul(dx, dx), V::Mul(dy, dy));
+  const M farther = V::And(V::And(found, V::Gt(square, V::Set(kOrderTinySquare))),
+                           V::Lt(bestSquare, V::Mul(square, V::Set(kOrderShare))));
+  return !V::All(V::Or(V::Or(miss, behind), farther));
+}
+
+// The order segments are tested in: all in index order; runs in index
+// order, less those no lane can meet; or runs and groups nearest first, less
+// those no lane can meet nearer than it already has.
+enum class SegmentOrder { kEverySegment, kRunsInOrder, kNearestFirst };
+
+// The squared distance from (x, y) to a box: to order a group's two members.
+inline double BoxSquare(const StepChunk& chunk, double x, double y) {
+  const double dx = x < chunk.x0 ? chunk.x0 - x : (x > chunk.x1 ? x - chunk.x1 : 0.0);
+  const double dy = y < chunk.y0 ? chunk.y0 - y : (y > chunk.y1 ? y - chunk.y1 : 0.0);
+  return dx * dx + dy * dy;
+}
+
+// The nearest hit of each lane's ray over every segment. kVerticalLanes: some
+// lane's ray is vertical; kAxes: the lanes' ahead-test axes. Both only
+// spare work where they allow it; every lane computes the same either way.
+//
+// A full pass in index order keeps a later segment at the same distance, and
+// compares distances by their roots (squares only to spare the root): so the
+// hit it keeps is the one of least rounded root, and of these the last.
+// Nearest first keeps that same one by comparing exactly that, whatever order
+// the segments come in; it is used only where no counted meeting can have a
+// distance that is not a number (every run cullable, every lane orderable).
+template <typename V, bool kVerticalLanes, LaneAxes kAxes, SegmentOrder kOrder>
+inline void NearestHits(const StepSegment* segments, int segmentCount, const StepRuns& runs,
+                        double startX, double startY, const RayLanes<V>& ray,
                         typename V::Type& bestX, typename V::Type& bestY,
                         typename V::Type& bestSegment) {
   using T = typename V::Type;
@@ -132,6 +235,7 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ste
   const M allLanes = V::AllLanes();
   M found = V::NoLanes();
   T bestSquare = V::Zero();  // of the nearest hit's distance
+  T bestRoot = V::Zero();    // its root, nearest first
   auto test = [&](int k) __attribute__((always_inline)) {
     const StepSegment& s = segments[k];
     // IntersectLines' meeting point and inside flag, lane by lane.
@@ -182,35 +286,65 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ste
     const T ey = V::Sub(ray.c_y, my);
     const T ex = V::Sub(ray.c_x, mx);
     const T square = V::Add(V::Mul(ey, ey), V::Mul(ex, ex));
-    // <=, not <: a later segment at the same distance takes over.
-    M nearer = V::Or(V::AndNot(found, allLanes), V::Le(square, bestSquare));
-    const M farther = V::And(V::And(inside, found), V::Gt(square, bestSquare));
-    if (V::Any(farther)) {
-      nearer = V::Or(nearer, V::And(farther, V::Eq(V::Sqrt(square), V::Sqrt(bestSquare))));
+    M take;
+    if constexpr (kOrder == SegmentOrder::kNearestFirst) {
+      // A smaller root, or the same root and a later segment.
+      const T root = V::Sqrt(square);
+      const M nearer =
+          V::Or(V::Lt(root, bestRoot), V::And(V::Eq(root, bestRoot), V::Gt(index, bestSegment)));
+      take = V::And(inside, V::Or(V::AndNot(found, allLanes), nearer));
+      bestRoot = V::Select(take, root, bestRoot);
+    } else {
+      // <=, not <: a later segment at the same distance takes over.
+      M nearer = V::Or(V::AndNot(found, allLanes), V::Le(square, bestSquare));
+      const M farther = V::And(V::And(inside, found), V::Gt(square, bestSquare));
+      if (V::Any(farther)) {
+        nearer = V::Or(nearer, V::And(farther, V::Eq(V::Sqrt(square), V::Sqrt(bestSquare))));
+      }
+      take = V::And(inside, nearer);
     }
-    const M take = V::And(inside, nearer);
     found = V::Or(found, take);
     bestSegment = V::Select(take, index, bestSegment);
     bestX = V::Select(take, mx, bestX);
     bestY = V::Select(take, my, bestY);
     bestSquare = V::Select(take, square, bestSquare);
   };
-  if constexpr (!kRuns) {
+  if constexpr (kOrder == SegmentOrder::kEverySegment) {
     for (int k = 0; k < segmentCount; ++k) test(k);
-    return;
-  }
-  // Runs in index order, and each run's segments in order: exactly the
-  // segments a full pass tests, less runs no lane can meet.
-  for (int c = 0; c < chunkCount; ++c) {
-    const StepChunk& chunk = chunks[c];
-    if (chunk.cullable && !MayMeet<V, kVerticalLanes>(chunk, ray)) continue;
-    for (int k = chunk.first; k < chunk.first + chunk.count; ++k) test(k);
+  } else if constexpr (kOrder == SegmentOrder::kRunsInOrder) {
+    // Runs in index order, and each run's segments in order: exactly the
+    // segments a full pass tests, less runs no lane can meet.
+    for (int c = 0; c < runs.runCount; ++c) {
+      const StepChunk& chunk = runs.chunks[c];
+      if (chunk.cullable && !MayMeet<V, kVerticalLanes>(chunk, ray)) continue;
+      for (int k = chunk.first; k < chunk.first + chunk.count; ++k) test(k);
+    }
+  } else {
+    // Depth first from the group of all runs, the member nearer the first
+    // lane's start first; a run or group is passed over when no lane can
+    // meet one of its segments ahead and at most as far as it already has.
+    // Each level leaves at most one member waiting, so 64 places suffice.
+    int waiting[64];
+    int count = 0;
+    waiting[count++] = runs.nodeCount - 1;
+    while (count > 0) {
+      const StepChunk& chunk = runs.chunks[waiting[--count]];
+      if (!MayHoldNearer<V, kVerticalLanes, kAxes>(chunk, ray, found, bestSquare)) continue;
+      if (chunk.left < 0) {
+        for (int k = chunk.first; k < chunk.first + chunk.count; ++k) test(k);
+        continue;
+      }
+      const bool leftFirst = BoxSquare(runs.chunks[chunk.left], startX, startY) <=
+                             BoxSquare(runs.chunks[chunk.right], startX, startY);
+      waiting[count++] = leftFirst ? chunk.right : chunk.left;
+      waiting[count++] = leftFirst ? chunk.left : chunk.right;
+    }
   }
 }
 
 template <typename V, bool kRuns>
-inline void StepLanes(const StepSegment* segments, int segmentCount, const StepChunk* chunks,
-                      int chunkCount, const StepBatch& batch) {
+inline void StepLanes(const StepSegment* segments, int segmentCount, const StepRuns& runs,
+                      const StepBatch& batch) {
   using T = typename V::Type;
   for (int b = 0; b < batch.count; b += V::kLanes) {
     RayLanes<V> ray;
@@ -233,21 +367,37 @@ inline void StepLanes(const StepSegment* segments, int segmentCount, const StepC
       const auto bounded = V::And(V::Le(ray.absSlope, V::Set(kCullMaxSlope)),
                                   V::Le(absIntercept, V::Set(kCullMaxIntercept)));
       ray.neverSkip = V::AndNot(bounded, V::AllLanes());
+      ray.startSlack = V::Mul(V::Set(kCullRelative), V::Add(V::Abs(ray.c_x), V::Abs(ray.c_y)));
+      const auto startBounded = V::And(V::Le(V::Abs(ray.c_x), V::Set(kOrderMaxStart)),
+                                       V::Le(V::Abs(ray.c_y), V::Set(kOrderMaxStart)));
+      ray.orderable = V::And(startBounded, V::Or(ray.rayVertical, bounded));
     }
 
     T bestX = V::Zero(), bestY = V::Zero(), bestSegment = V::Set(-1.0);
     const bool verticalLanes = V::Any(ray.rayVertical);
     const bool anyX = V::Any(ray.useX);
     const bool allX = V::All(ray.useX);
+    const double startX = batch.cx[b], startY = batch.cy[b];
+    const auto hits = [&]<bool kVertical, LaneAxes kAxes>() __attribute__((always_inline)) {
+      if constexpr (!kRuns) {
+        NearestHits<V, kVertical, kAxes, SegmentOrder::kEverySegment>(
+            segments, segmentCount, runs, startX, startY, ray, bestX, bestY, bestSegment);
+      } else if (runs.nodeCount > 0 && V::All(ray.orderable)) {
+        NearestHits<V, kVertical, kAxes, SegmentOrder::kNearestFirst>(
+            segments, segmentCount, runs, startX, startY, ray, bestX, bestY, bestSegment);
+      } else {
+        NearestHits<V, kVertical, kAxes, SegmentOrder::kRunsInOrder>(
+            segments, segmentCount, runs, startX, startY, ray, bestX, bestY, bestSegment);
+      }
+    };
     if (verticalLanes) {
-      NearestHits<V, true, LaneAxes::kMixed, kRuns>(segments, segmentCount, chunks, chunkCount, ray, bestX, bestY, bestSegment);
+      hits.template operator()<true, LaneAxes::kMixed>();
     } else if (allX) {
-      NearestHits<V, false, LaneAxes::kAllX, kRuns>(segments, segmentCount, chunks, chunkCount, ray, bestX, bestY, bestSegment);
+      hits.template operator()<false, LaneAxes::kAllX>();
     } else if (!anyX) {
-      NearestHits<V, false, LaneAxes::kAllY, kRuns>(segments, segmentCount, chunks, chunkCount, ray, bestX, bestY, bestSegment);
+      hits.template operator()<false, LaneAxes::kAllY>();
     } else {
-      NearestHits<V, false, LaneAxes::kMixed, kRuns>(segments, segmentCount, chunks, chunkCount, ray,
-                                              bestX, bestY, bestSegment);
+      hits.template operator()<false, LaneAxes::kMixed>();
     }
     V::Store(batch.hitX + b, bestX);
     V::Store(batch.hitY + b, bestY);
@@ -339,8 +489,8 @@ inline void ReflectedPoints(const ReflectBatch& batch, const double* m, double* 
 // The widths, each in its own file, as one table of entry points.
 struct LaneFunctions {
   int lanes;
-  void (*step)(const StepSegment* segments, int segmentCount, const StepChunk* chunks,
-               int chunkCount, const StepBatch& batch);
+  void (*step)(const StepSegment* segments, int segmentCount, const StepRuns& runs,
+               const StepBatch& batch);
   void (*distances)(double targetX, double targetY, const CostBatch& batch);
   void (*reflectionAngles)(const ReflectBatch& batch, double* mr, double* t);
   void (*reflectedPoints)(const ReflectBatch& batch, const double* m, double* outX,
@@ -353,12 +503,12 @@ extern const LaneFunctions kEightLaneFunctions; // AVX-512 F and DQ
 // The same four entry points for a width V, for its file to fill the table with.
 template <typename V>
 struct LaneEntries {
-  static void Step(const StepSegment* segments, int segmentCount, const StepChunk* chunks,
-                   int chunkCount, const StepBatch& batch) {
-    if (chunkCount > 0) {
-      StepLanes<V, true>(segments, segmentCount, chunks, chunkCount, batch);
+  static void Step(const StepSegment* segments, int segmentCount, const StepRuns& runs,
+                   const StepBatch& batch) {
+    if (runs.runCount > 0) {
+      StepLanes<V, true>(segments, segmentCount, runs, batch);
     } else {
-      StepLanes<V, false>(segments, segmentCount, chunks, chunkCount, batch);
+      StepLanes<V, false>(segments, segmentCount, runs, batch);
     }
   }
   static void Distances(double targetX, double targetY, const CostBatch& batch) {

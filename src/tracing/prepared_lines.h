@@ -40,9 +40,9 @@ inline SegmentLine MakeSegmentLine(Point2 a, Point2 b) {
 
 // One line per segment of the polyline, in order; lines keeps its storage.
 inline void MakeSegmentLines(std::span<const Point2> vertices, std::vector<SegmentLine>& lines) {
-  lines.clear();
-  for (std::size_t k = 0; k + 1 < vertices.size(); ++k) {
-    lines.push_back(MakeSegmentLine(vertices[k], vertices[k + 1]));
+  lines.resize(vertices.size() < 2 ? 0 : vertices.size() - 1);
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    lines[k] = MakeSegmentLine(vertices[k], vertices[k + 1]);
   }
 }
 

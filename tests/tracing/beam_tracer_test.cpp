@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -266,15 +267,70 @@ TEST_P(BeamTracerWidth, StartsNewRaysWhenTheSourceOrTheAimChanges) {
 // A beam that meets two collinear copies of a segment at the same points: the
 // later segment must win every tie, and a ray that ends exactly on a vertex
 // shared by two segments must go the way FindNearestHit sends it.
+// With runs of one segment and nearest first, every such tie is between
+// runs taken in any order.
 TEST_P(BeamTracerWidth, EqualDistancesGoToTheLaterSegment) {
-  BeamTracer tracer(GetParam());
-  SceneSnapshot scene{{{400, 0}, {400, 400}, {400, 100}, {400, 500}}, {150, 200}, {500, 200},
-                      {250, 200}};
-  ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices));
-  scene.vertices = {{350, 0}, {450, 400}, {400, 200}, {350, 0}};
-  ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices));
-  scene.vertices = {{400, 100}, {420, 200}, {400, 300}, {380, 200}, {400, 100}};
-  ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices));
+  for (int runs : {BeamTracer::kChunkSize, 1, 2, 3}) {
+    BeamTracer tracer(GetParam());
+    tracer.SetRuns(runs, runs == BeamTracer::kChunkSize ? BeamTracer::kSkipRunsFrom : 0);
+    SceneSnapshot scene{{{400, 0}, {400, 400}, {400, 100}, {400, 500}}, {150, 200}, {500, 200},
+                        {250, 200}};
+    ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices)) << "runs of " << runs;
+    scene.vertices = {{350, 0}, {450, 400}, {400, 200}, {350, 0}};
+    ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices)) << "runs of " << runs;
+    scene.vertices = {{400, 100}, {420, 200}, {400, 300}, {380, 200}, {400, 100}};
+    ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices)) << "runs of " << runs;
+  }
+}
+
+// Mirrors that make nearest first work hard: tangled scribbles that every
+// ray's line crosses many times, a mirror drawn twice (each segment has an
+// equal copy far later in index order), and stars whose segments all pass
+// through the points the beam's rays hit; all with runs of several sizes,
+// and jittered.
+TEST_P(BeamTracerWidth, NearestFirstKeepsTheFullPassesHit) {
+  std::mt19937 gen(11);
+  const auto uniform = [&](double low, double high) {
+    return low + (high - low) * static_cast<double>(gen() % 1000001) / 1000000.0;
+  };
+  std::vector<SceneSnapshot> scenes;
+  for (int i = 0; i < 4; ++i) {  // scribbles in a band across the beam
+    SceneSnapshot s{{}, {150, 200}, {500, 200}, {250, 200}};
+    Point2 p{480, 200};
+    for (int k = 0; k < 400 + 300 * i; ++k) {
+      p = {std::clamp(p.x + uniform(-12, 12), 440.0, 540.0), std::clamp(p.y + uniform(-12, 12), 40.0, 360.0)};
+      s.vertices.push_back(p);
+    }
+    scenes.push_back(s);
+  }
+  {  // drawn twice
+    SceneSnapshot s{{}, {150, 200}, {500, 200}, {250, 200}};
+    for (int k = 0; k < 200; ++k) s.vertices.push_back({494.0 + (k % 3), 40.0 + 2 * k});
+    const std::vector<Point2> once = s.vertices;
+    s.vertices.insert(s.vertices.end(), once.rbegin(), once.rend());
+    scenes.push_back(s);
+  }
+  {  // stars: spokes through the points (480, 200 + 2j) the rays reach
+    SceneSnapshot s{{}, {150, 200}, {500, 200}, {250, 200}};
+    for (int j = -20; j <= 20; j += 4) {
+      for (int spoke = 0; spoke < 6; ++spoke) {
+        const double angle = 0.5 * spoke;
+        s.vertices.push_back({480 + 30 * std::cos(angle), 200 + 2 * j + 30 * std::sin(angle)});
+        s.vertices.push_back({480 - 30 * std::cos(angle), 200 + 2 * j - 30 * std::sin(angle)});
+      }
+    }
+    scenes.push_back(s);
+  }
+  for (int runs : {1, 4, 16}) {
+    BeamTracer tracer(GetParam());
+    tracer.SetRuns(runs, 0);
+    for (std::size_t i = 0; i < scenes.size(); ++i) {
+      ASSERT_TRUE(SameAsReference(tracer, scenes[i], scenes[i].vertices))
+          << "scene " << i << ", runs of " << runs;
+      ASSERT_TRUE(SameAsReference(tracer, scenes[i], Jittered(scenes[i].vertices, gen, 0.8)))
+          << "scene " << i << " jittered, runs of " << runs;
+    }
+  }
 }
 
 TEST(BeamTracer, StopRequestReturnsNoRecordsAndNoScore) {
