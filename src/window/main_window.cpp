@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QPainter>
 #include <QSettings>
 #include <QShortcut>
@@ -83,6 +84,9 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
   plotDock_->setWidget(plot_);
   addDockWidget(Qt::RightDockWidgetArea, plotDock_);
   statusBar()->addWidget(statusLabel_, 1);
+  // The seed at the right, apart from the run's progress: what repeats the run.
+  seedLabel_ = new QLabel(this);
+  statusBar()->addPermanentWidget(seedLabel_);
   setAcceptDrops(true);
   CreateMenus();
 
@@ -114,11 +118,15 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
   connect(loadingTimer_, &QTimer::timeout, this, &MainWindow::FinishOpening);
   // The first frame is set up before anything can paint it.
   scene_.PrepareFrame();
+  // The scene as it starts is the one nothing needs saving of.
+  savedScene_ = scene_.Describe();
+  UpdateTitle();
 }
 
 void MainWindow::CreateMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   file->addAction(tr("&Open Scene..."), QKeySequence::Open, this, [this] {
+    if (!MaybeKeepChanges()) return;
     const QString path = AskForFile(false, tr("Open Scene"), kSceneFilter);
     if (!path.isEmpty()) OpenScene(path);
   });
@@ -127,11 +135,11 @@ void MainWindow::CreateMenus() {
   file->addSeparator();
   file->addAction(tr("&Save Scene..."), QKeySequence::Save, this, [this] {
     const QString path = AskForFile(true, tr("Save Scene"), kSceneFilter);
-    if (!path.isEmpty()) SaveScene(path);
+    if (!path.isEmpty()) SaveScene(WithJsonSuffix(path));
   });
   file->addAction(tr("Save &Checkpoint..."), this, [this] {
     const QString path = AskForFile(true, tr("Save Checkpoint"), kSceneFilter);
-    if (!path.isEmpty()) SaveCheckpoint(path);
+    if (!path.isEmpty()) SaveCheckpoint(WithJsonSuffix(path));
   });
   file->addSeparator();
   file->addAction(tr("&Export Image..."), QKeySequence(Qt::CTRL | Qt::Key_E), this, [this] {
@@ -161,7 +169,9 @@ void MainWindow::CreateMenus() {
   aimAction_->setShortcut(Qt::Key_A);
   connect(aimAction_, &QAction::toggled, this, [this](bool on) { scene_.aimFollowsPointer_ = on; });
   run->addSeparator();
-  run->addAction(tr("Reset to &Default Scene"), this, &MainWindow::ResetScene);
+  run->addAction(tr("Reset to &Default Scene"), this, [this] {
+    if (MaybeKeepChanges()) ResetScene();
+  });
   run->addAction(tr("&Seed..."), this, &MainWindow::AskForSeed);
 
   QMenu* view = menuBar()->addMenu(tr("&View"));
@@ -196,7 +206,55 @@ void MainWindow::SetZoom(double zoom) {
 
 void MainWindow::UpdateTitle() {
   const QString name = sceneFile_.isEmpty() ? tr("Untitled") : QFileInfo(sceneFile_).fileName();
-  setWindowTitle(QStringLiteral("%1 \u2014 %2").arg(name, QLatin1String(kProgramName)));
+  setWindowModified(HasUnsavedChanges());
+  // The modified marker after the name, as editors show it.
+  const QString marker = isWindowModified() ? QStringLiteral("*") : QString();
+  setWindowTitle(QStringLiteral("%1%2 \u2014 %3").arg(name, marker, QLatin1String(kProgramName)));
+}
+
+QString MainWindow::WithJsonSuffix(const QString& path) {
+  return QFileInfo(path).suffix().isEmpty() ? path + QStringLiteral(".json") : path;
+}
+
+bool MainWindow::HasUnsavedChanges() const {
+  const SceneDescription now = scene_.Describe();
+  return now.reflector != savedScene_.reflector || now.source != savedScene_.source ||
+         now.target != savedScene_.target || now.seed != savedScene_.seed;
+}
+
+bool MainWindow::MaybeKeepChanges() {
+  if (!HasUnsavedChanges()) return true;
+  UnsavedChoice choice = UnsavedChoice::kCancel;
+  if (askAboutChanges_) {
+    choice = askAboutChanges_();
+  } else {
+    const QString name = sceneFile_.isEmpty() ? tr("Untitled") : QFileInfo(sceneFile_).fileName();
+    QMessageBox box(QMessageBox::Warning, tr("Unsaved Changes"),
+                    tr("The scene %1 has changes that are not saved.").arg(name), QMessageBox::NoButton,
+                    this);
+    box.setInformativeText(tr("Save them before going on?"));
+    // Own buttons, for mnemonics: Alt+S, Alt+D; Escape cancels.
+    QPushButton* save = box.addButton(tr("&Save"), QMessageBox::AcceptRole);
+    QPushButton* discard = box.addButton(tr("&Discard"), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(save);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == save) choice = UnsavedChoice::kSave;
+    if (box.clickedButton() == discard) choice = UnsavedChoice::kDiscard;
+  }
+  switch (choice) {
+    case UnsavedChoice::kDiscard: return true;
+    case UnsavedChoice::kCancel: return false;
+    case UnsavedChoice::kSave: break;
+  }
+  QString path = sceneFile_;
+  if (path.isEmpty()) {
+    path = AskForFile(true, tr("Save Scene"), kSceneFilter);
+    if (path.isEmpty()) return false;
+    path = WithJsonSuffix(path);
+  }
+  return SaveScene(path);
 }
 
 void MainWindow::ShowError(const QString& title, const QString& text) {
@@ -289,6 +347,7 @@ void MainWindow::CancelOpening() {
 void MainWindow::UseScene(const SceneDescription& description, const QString& path) {
   // As the headless runner: the scene's own seed, else the start state.
   scene_.LoadScene(description, description.seed.value_or(1));
+  savedScene_ = scene_.Describe();
   SetSceneFile(path);
 }
 
@@ -313,6 +372,7 @@ bool MainWindow::SaveScene(const QString& path) {
   if (!WriteBytes(path, SceneToJson(description, best ? &*best : nullptr), tr("the scene"))) {
     return false;
   }
+  savedScene_ = scene_.Describe();
   SetSceneFile(path);
   return true;
 }
@@ -381,8 +441,9 @@ bool MainWindow::ExportPlot(const QString& path) {
     record = *live;
     scene_.currentOptimizer->UnlockState();
   }
-  const QString title = tr("Convergence: %1").arg(sceneFile_.isEmpty() ? tr("Untitled")
-                                                                       : QFileInfo(sceneFile_).fileName());
+  const QString title = tr("Convergence: %1, seed %2")
+                            .arg(sceneFile_.isEmpty() ? tr("Untitled") : QFileInfo(sceneFile_).fileName())
+                            .arg(record.startState.value_or(scene_.runSeed_));
   const QRect bounds(0, 0, kPlotExportWidth, kPlotExportHeight);
   QByteArray bytes;
   QBuffer buffer(&bytes);
@@ -408,6 +469,7 @@ bool MainWindow::ExportPlot(const QString& path) {
 
 void MainWindow::ResetScene() {
   scene_.LoadScene(SceneDescription{}, 1);
+  savedScene_ = scene_.Describe();
   sceneFile_.clear();
   UpdateTitle();
 }
@@ -500,7 +562,9 @@ void MainWindow::RebuildRecentMenu() {
   if (!recentMenu_) return;
   recentMenu_->clear();
   for (const QString& path : recentFiles_) {
-    recentMenu_->addAction(QFileInfo(path).fileName(), this, [this, path] { OpenScene(path); })
+    recentMenu_->addAction(QFileInfo(path).fileName(), this, [this, path] {
+      if (MaybeKeepChanges()) OpenScene(path);
+    })
         ->setToolTip(path);
   }
   recentMenu_->setEnabled(!recentFiles_.isEmpty());
@@ -532,6 +596,7 @@ void MainWindow::Tick() {
   }
 
   RunStatus status;
+  std::uint32_t seed = scene_.runSeed_;
   status.mode = scene_.Mode();
   status.rewound = scene_.rewindGeneration();
   PlotData data;
@@ -540,6 +605,7 @@ void MainWindow::Tick() {
     const RunRecord* record = nullptr;
     scene_.currentOptimizer->LockState(&population, nullptr, &record);
     status.generation = record->completedGenerations;
+    seed = record->startState.value_or(scene_.runSeed_);
     status.best = BestScore(*population);
     if (record->bestEver) {
       status.bestEver = record->bestEver->score;
@@ -552,7 +618,9 @@ void MainWindow::Tick() {
   if (status.generation == 0) status.best.reset();
   status.generationsPerSecond = MeasureRate(status.generation);
   statusLabel_->setText(FromStd(StatusText(status)));
+  seedLabel_->setText(tr("seed %1").arg(seed));
   pauseAction_->setChecked(scene_.paused());
+  if (HasUnsavedChanges() != isWindowModified()) UpdateTitle();
   plot_->SetData(std::move(data));
   plot_->SetMarker(scene_.rewindGeneration());
 
@@ -563,7 +631,13 @@ void MainWindow::Tick() {
 
 QString MainWindow::StatusLine() const { return statusLabel_->text(); }
 
+QString MainWindow::SeedLine() const { return seedLabel_->text(); }
+
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!MaybeKeepChanges()) {
+    event->ignore();
+    return;
+  }
   CancelOpening();
   if (settings_) {
     settings_->setValue(QStringLiteral("window/geometry"), saveGeometry());
@@ -581,7 +655,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
   const QList<QUrl> urls = event->mimeData()->urls();
   if (urls.isEmpty() || !urls.front().isLocalFile()) return;
   event->acceptProposedAction();
-  OpenScene(urls.front().toLocalFile());
+  if (MaybeKeepChanges()) OpenScene(urls.front().toLocalFile());
 }
 
 }  // namespace reflector

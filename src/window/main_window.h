@@ -73,11 +73,28 @@ class MainWindow : public QMainWindow {
   PlotWidget* plot() const { return plot_; }
   QDockWidget* plotDock() const { return plotDock_; }
   QString StatusLine() const;
+  QString SeedLine() const;
   const QString& sceneFile() const { return sceneFile_; }
   const QStringList& recentFiles() const { return recentFiles_; }
 
   // How errors reach the user: a message box unless replaced (tests).
   std::function<void(const QString& title, const QString& text)> showError_;
+  // Shows an error as a message box over the window (or through showError_).
+  void ReportError(const QString& title, const QString& text) { ShowError(title, text); }
+
+  // Whether the mirror, source, target or seed differ from the scene last
+  // opened, saved or reset to. The aim is left out: it follows the pointer,
+  // and every trip to the menu would otherwise count as an edit.
+  bool HasUnsavedChanges() const;
+  // Before Quit, Open and Reset: with unsaved changes, asks Save, Discard or
+  // Cancel. True when the caller may go on (saved, discarded, or nothing to
+  // lose); Save writes to the scene's file, or asks for one.
+  bool MaybeKeepChanges();
+  enum class UnsavedChoice { kSave, kDiscard, kCancel };
+  // How the question reaches the user: a message box unless replaced (tests).
+  std::function<UnsavedChoice()> askAboutChanges_;
+  // A name typed without a suffix gets ".json", as the dialog's filter shows.
+  static QString WithJsonSuffix(const QString& path);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -110,12 +127,14 @@ class MainWindow : public QMainWindow {
   PlotWidget* plot_;
   QDockWidget* plotDock_;
   QLabel* statusLabel_;
+  QLabel* seedLabel_ = nullptr;
   QTimer* frameTimer_;
   QMenu* recentMenu_ = nullptr;
   QAction* pauseAction_ = nullptr;
   QAction* aimAction_ = nullptr;
   QAction* smoothAction_ = nullptr;
   QString sceneFile_;
+  SceneDescription savedScene_;  // as last opened, saved or reset to
   QStringList recentFiles_;
   std::string shownError_;  // the optimiser error last put in the status bar
 

@@ -103,16 +103,21 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   // stderr carries the right-click lines and nothing else.
   InstallQuietMessageHandler();
 
-  // A scene named on the command line is read before anything opens: a bad
-  // one is the same one-line error as for the headless runner.
+  // A scene named on the command line is read before anything opens. A bad
+  // one gives the headless runner's one-line error on stderr, and the window
+  // opens on the default scene with the same words in a message box: started
+  // from a launcher, nobody reads stderr.
   SceneDescription description;
+  std::optional<std::string> sceneError;
   if (!options.sceneFile.empty()) {
     std::string error;
     if (!LoadSceneFile(options.sceneFile, description, error)) {
       std::fprintf(stderr, "reflector: %s\n", error.c_str());
-      return 2;
+      sceneError = error;
+      description = SceneDescription{};
     }
   }
+  const bool sceneRead = !options.sceneFile.empty() && !sceneError;
 
   // Outlives the application and the window; its destruction at the end of
   // this function stops and joins the last worker before the status is returned.
@@ -124,7 +129,7 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   scene.keepRewind_ = true;
   scene.scoringThreads_ = static_cast<int>(RunThreads(options));
   scene.minimumMirrorVertices_ = 2;
-  if (!options.sceneFile.empty()) scene.LoadScene(description, seed);
+  if (sceneRead) scene.LoadScene(description, seed);
   QApplication application(argc, argv);
   probe.reset();
   QApplication::setOrganizationName(QStringLiteral("ReflectorLab"));
@@ -135,8 +140,11 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   QSettings settings;
   if (options.resetSettings) settings.clear();
   MainWindow window(scene, &settings);
-  if (!options.sceneFile.empty()) window.SetSceneFile(QString::fromStdString(options.sceneFile));
+  if (sceneRead) window.SetSceneFile(QString::fromStdString(options.sceneFile));
   window.show();
+  if (sceneError) {
+    window.ReportError(QObject::tr("Cannot open the scene"), QString::fromStdString(*sceneError));
+  }
   return application.exec();
 }
 

@@ -4,7 +4,8 @@
 # (and runs the saved file headless), pauses, exports the canvas, rewinds on
 # the plot and quits with Ctrl+Q. Then on the default scene: looks at the
 # picture, clicks, draws a reflector with right clicks and closes the window,
-# checking the debug lines on stderr and the exit status. Coordinates are the
+# discarding the change when asked, checking the debug lines on stderr and the
+# exit status. Last, a scene file that cannot be read. Coordinates are the
 # canvas's, found below the menu bar.
 # Usage: window_e2e.sh REFLECTOR CLOSE_WINDOW. Exits 77 (skipped) without the tools.
 set -euo pipefail
@@ -115,9 +116,12 @@ key() {
   xdotool key "$@"
 }
 
-# Types a path into Qt's own file dialog named $1 and accepts it.
-dialog_type() {
-  local title=$1 path=$2 dialog=""
+# The program's dialog named exactly $1, as $dialog, once it is shown and
+# ready for keys.
+dialog=""
+find_dialog() {
+  local title=$1
+  dialog=""
   # A search by name also finds the main window: take the one of that exact name.
   dialog_shown() {
     local id
@@ -130,7 +134,12 @@ dialog_type() {
   # Shown is not yet ready for keys: let it settle.
   sleep 0.5
   xdotool windowfocus --sync "$dialog"
-  xdotool type --delay 10 "$path"
+}
+
+# Types a path into Qt's own file dialog named $1 and accepts it.
+dialog_type() {
+  find_dialog "$1"
+  xdotool type --delay 10 "$2"
   xdotool key Return
 }
 
@@ -308,8 +317,30 @@ drawn() {
 }
 eventually 10 "drawing not shown or stderr lines wrong" drawn
 
-# Close the window the way a window manager's close button does.
+# Close the window the way a window manager's close button does. The source
+# moved, so the window asks about the unsaved change, and says so in its
+# title; Alt+D discards it and the program exits with status 0.
+modified_title() { xdotool getwindowname "$window" | grep -q '^Untitled\*'; }
+eventually 5 "the title does not mark the unsaved change" modified_title
 "$close_window" "$window" || fail "could not send the close request"
-wait_exit "the close request"
+find_dialog "Unsaved Changes"
+xdotool key alt+d
+wait_exit "Discard"
 cmp -s "$work/stderr" "$work/expected_stderr" || fail "stderr holds more than the three lines"
+
+# Part three: a scene file that cannot be read, named on the command line as a
+# launcher names it. The window opens on the default scene with a message box
+# naming the file and the problem; stderr has the same words; Return closes the
+# box, Ctrl+Q quits with status 0.
+bad="$work/bad.json"
+printf '{"reflector": [[1, 2]' >"$bad"
+xdotool mousemove 1590 990
+start_window "$bad"
+find_dialog "Cannot open the scene"
+grep -q "bad.json:.*not valid JSON" "$work/stderr" || fail "stderr lacks the scene's error: $(cat "$work/stderr")"
+xdotool key Return
+default_shown() { screenshot; disc_at 150 200 FFFF00 && disc_at 250 200 0000FF; }
+eventually 10 "the default scene not shown after a bad scene file" default_shown
+key ctrl+q
+wait_exit "Ctrl+Q after a bad scene file"
 echo "ok"

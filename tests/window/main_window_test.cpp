@@ -412,5 +412,72 @@ TEST_F(MainWindowTest, ExportedPngIsTheCanvasPixelForPixel) {
   EXPECT_EQ(errors.size(), 1u);
 }
 
+// The mirror, source, target and seed count as the scene; the aim, which
+// follows the pointer, does not. A change shows in the title, and closing,
+// opening or resetting asks first: Cancel keeps everything, Save writes the
+// scene's file, Discard goes on.
+TEST_F(MainWindowTest, AnUnsavedChangeIsMarkedAndAskedAboutFirst) {
+  scene.PrepareFrame();
+  window->Tick();
+  EXPECT_FALSE(window->HasUnsavedChanges());
+  EXPECT_EQ(window->SeedLine(), QStringLiteral("seed 1"));
+  QMouseEvent move(QEvent::MouseMove, QPointF(400, 260), canvas().mapToGlobal(QPointF(400, 260)),
+                   Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(&canvas(), &move);
+  window->Tick();
+  EXPECT_FALSE(window->HasUnsavedChanges()) << "the aim alone is no edit";
+  EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Untitled \u2014 Reflector Lab"));
+
+  QTest::mousePress(&canvas(), Qt::LeftButton, Qt::NoModifier, QPoint(120, 300));
+  QTest::mouseRelease(&canvas(), Qt::LeftButton, Qt::NoModifier, QPoint(120, 300));
+  window->Tick();
+  EXPECT_TRUE(window->HasUnsavedChanges());
+  EXPECT_TRUE(window->isWindowModified());
+  EXPECT_EQ(window->windowTitle(), QString::fromUtf8("Untitled* \u2014 Reflector Lab"));
+
+  int asked = 0;
+  MainWindow::UnsavedChoice answer = MainWindow::UnsavedChoice::kCancel;
+  window->askAboutChanges_ = [&] {
+    ++asked;
+    return answer;
+  };
+  EXPECT_FALSE(window->close());
+  FindAction(*window, "Reset to Default Scene")->trigger();
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(SnapshotOf(scene).source, (Point2{120, 300})) << "Cancel must keep the scene";
+
+  // Save, with a file to save to: the file holds the change, and nothing is
+  // unsaved any more.
+  window->SetSceneFile(Path("kept.json"));
+  answer = MainWindow::UnsavedChoice::kSave;
+  EXPECT_TRUE(window->MaybeKeepChanges());
+  SceneDescription kept;
+  std::string error;
+  ASSERT_TRUE(LoadSceneFile(Path("kept.json").toStdString(), kept, error)) << error;
+  EXPECT_EQ(kept.source, (Point2{120, 300}));
+  EXPECT_FALSE(window->HasUnsavedChanges());
+  EXPECT_EQ(window->windowTitle(), QString::fromUtf8("kept.json \u2014 Reflector Lab"));
+  EXPECT_TRUE(window->MaybeKeepChanges());
+  EXPECT_EQ(asked, 3) << "nothing unsaved: no question";
+
+  // A new seed is a change too, and the status bar names it; Discard goes on.
+  scene.RestartOptimizer(7);
+  window->Tick();
+  EXPECT_EQ(window->SeedLine(), QStringLiteral("seed 7"));
+  EXPECT_TRUE(window->HasUnsavedChanges());
+  answer = MainWindow::UnsavedChoice::kDiscard;
+  FindAction(*window, "Reset to Default Scene")->trigger();
+  EXPECT_EQ(asked, 4);
+  EXPECT_EQ(SnapshotOf(scene).source, ToPoint2(kDefaultSource));
+  EXPECT_FALSE(window->HasUnsavedChanges());
+}
+
+TEST(MainWindowFiles, ANameTypedWithoutASuffixGetsJson) {
+  EXPECT_EQ(MainWindow::WithJsonSuffix(QStringLiteral("/tmp/name")), QStringLiteral("/tmp/name.json"));
+  EXPECT_EQ(MainWindow::WithJsonSuffix(QStringLiteral("/tmp/a.b/name")), QStringLiteral("/tmp/a.b/name.json"));
+  EXPECT_EQ(MainWindow::WithJsonSuffix(QStringLiteral("/tmp/name.json")), QStringLiteral("/tmp/name.json"));
+  EXPECT_EQ(MainWindow::WithJsonSuffix(QStringLiteral("/tmp/name.scene")), QStringLiteral("/tmp/name.scene"));
+}
+
 }  // namespace
 }  // namespace reflector
