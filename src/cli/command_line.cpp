@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <set>
+#include <string_view>
 #include <thread>
 
 namespace reflector {
@@ -152,7 +153,8 @@ struct Parser {
         ->type_name("DURATION");
     app.add_option("--resume", result.resumeFile,
                    "continue the run a checkpoint holds: --generations more, or to the\n"
-                   "number of generations it was started for")
+                   "number of generations it was started for (without --headless: in the\n"
+                   "window)")
         ->type_name("FILE");
     app.add_option("--history", result.historyFile,
                    "write one CSV row per generation:\n"
@@ -344,7 +346,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       error = std::string("option ") + name + " needs a file name";
       return false;
     }
-    if (parser.app.count(name) && result.mode != CommandLine::Mode::Headless) {
+    // The window goes on with a checkpoint's run too.
+    const bool windowToo = std::string_view(name) == "--resume" && result.mode == CommandLine::Mode::Window;
+    if (parser.app.count(name) && result.mode != CommandLine::Mode::Headless && !windowToo) {
       error = std::string("option ") + name + " needs --headless";
       return false;
     }
@@ -382,11 +386,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       error = "option --size needs --png or --svg";
       return false;
     }
-    if (!result.resumeFile.empty() && (!result.sceneFile.empty() || result.seed)) {
-      error = "--resume continues a checkpoint's own scene and generator: it takes no "
-              "--scene or --seed";
-      return false;
-    }
+  }
+  if (!result.resumeFile.empty() && (!result.sceneFile.empty() || result.seed)) {
+    error = "--resume continues a checkpoint's own scene and generator: it takes no "
+            "--scene, FILE or --seed";
+    return false;
   }
   if (batch) {
     for (const char* name : {"--generations", "--seed", "--scene", "--size", "--threads"}) {

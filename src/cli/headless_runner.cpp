@@ -13,6 +13,7 @@
 
 #include "cli/interrupts.h"
 #include "formats/checkpoint.h"
+#include "formats/opened_file.h"
 #include "formats/history_stream.h"
 #include "formats/file_identity.h"
 #include "formats/output_file.h"
@@ -71,12 +72,7 @@ bool PlanRun(const CommandLine& options, RunPlan& plan, std::string& error) {
     } else {
       plan.generationLimit = checkpoint.generationLimit;
     }
-    RunStart start;
-    start.population = std::move(checkpoint.population);
-    start.record.completedGenerations = checkpoint.generations;
-    start.record.firstGeneration = checkpoint.generations + 1;
-    start.record.bestEver = std::move(checkpoint.bestEver);
-    plan.resumeFrom = std::move(start);
+    plan.resumeFrom = ResumedStart(std::move(checkpoint));
     return true;
   }
   if (!options.sceneFile.empty()) {

@@ -23,7 +23,7 @@ void WriteDebugLineToStderr(std::string_view line) {
 }
 
 SceneState::SceneState(std::uint32_t generations, DebugSink sink)
-    : generationLimit_(generations), debugSink(std::move(sink)) {}
+    : generationLimit_(generations), runGenerationLimit_(generations), debugSink(std::move(sink)) {}
 
 ScreenPoint SceneState::Clamped(int x, int y) const {
   if (canvasWidth_ <= 0 || canvasHeight_ <= 0) return {x, y};
@@ -142,6 +142,29 @@ void SceneState::RemoveLastVertex() {
 }
 
 void SceneState::LoadScene(const SceneDescription& scene, std::uint32_t seed) {
+  ShowScene(scene);
+  RestartOptimizer(seed);
+}
+
+void SceneState::ResumeRun(const SceneDescription& scene, std::uint32_t seed,
+                           std::uint32_t generatorState, std::uint32_t generationLimit,
+                           RunStart start) {
+  ShowScene(scene);
+  paused_ = false;
+  EndRewind();
+  runSeed_ = seed;
+  Resumption from;
+  // The run's own scene, not its pixels: the bits are the run's.
+  from.snapshot = ToSnapshot(scene);
+  from.start = std::move(start);
+  // What the run started from, not where the generator stands now.
+  from.start.record.startState = seed;
+  from.generationLimit = generationLimit;
+  from.generatorState = generatorState;
+  RestartOptimizer(std::nullopt, std::move(from));
+}
+
+void SceneState::ShowScene(const SceneDescription& scene) {
   reflector.clear();
   for (Point2 p : scene.reflector) reflector.push_back(ToScreenPoint(p));
   source = ToScreenPoint(scene.source);
@@ -152,7 +175,6 @@ void SceneState::LoadScene(const SceneDescription& scene, std::uint32_t seed) {
   drawing = false;
   draggingTarget_ = false;
   running = true;
-  RestartOptimizer(seed);
 }
 
 void SceneState::RestartOptimizer(std::optional<std::uint32_t> seed,
@@ -172,10 +194,13 @@ void SceneState::RestartOptimizer(std::optional<std::uint32_t> seed,
   try {
     // Without memory the holder stays empty; the next frame tries again.
     if (resumeFrom) {
+      runGenerationLimit_ =
+          resumeFrom->generationLimit > 0 ? resumeFrom->generationLimit : generationLimit_;
       currentOptimizer.Adopt(new (std::nothrow) ReflectorOptimizer(
-          resumeFrom->snapshot, generationLimit_, std::move(resumeFrom->start), keepRewind_,
-          std::nullopt, scoringThreads_));
+          resumeFrom->snapshot, runGenerationLimit_, std::move(resumeFrom->start), keepRewind_,
+          resumeFrom->generatorState, scoringThreads_));
     } else {
+      runGenerationLimit_ = generationLimit_;
       currentOptimizer.Adopt(new (std::nothrow) ReflectorOptimizer(
           ToSnapshot(Describe()), generationLimit_, std::nullopt, keepRewind_, seed,
           scoringThreads_));
@@ -209,6 +234,7 @@ void SceneState::Resume() {
   from.snapshot = std::move(state.snapshot);
   from.start.population = std::move(state.population);
   from.start.record = std::move(state.record);
+  from.generationLimit = runGenerationLimit_;
   paused_ = false;
   // The rewound generation stays in the resumed record: keep showing it.
   RestartOptimizer(std::nullopt, std::move(from));
@@ -254,7 +280,7 @@ RunMode SceneState::Mode() const {
   if (drawing || !running) return RunMode::Drawing;
   if (paused_) return RunMode::Paused;
   if (currentOptimizer && currentOptimizer->Done() &&
-      currentOptimizer->CompletedGenerations() >= generationLimit_) {
+      currentOptimizer->CompletedGenerations() >= runGenerationLimit_) {
     return RunMode::Finished;
   }
   return RunMode::Optimising;

@@ -42,6 +42,11 @@ inline constexpr int kBackspaceKey = 0x01000003;
 struct Resumption {
   SceneSnapshot snapshot;
   RunStart start;
+  // The run's own generation limit; 0: the window's.
+  std::uint32_t generationLimit = 0;
+  // Where the generator must stand for the run, set when its turn to draw
+  // comes (a checkpoint's state); none: it goes on where it stands.
+  std::optional<std::uint32_t> generatorState;
 };
 
 // Receives each debug line, "x, y\r\n" for every right-button release.
@@ -95,6 +100,12 @@ class SceneState {
   // Replaces the whole scene (an opened file, the default scene) and starts
   // its run from generator state seed.
   void LoadScene(const SceneDescription& scene, std::uint32_t seed);
+  // Replaces the whole scene and goes on with a run that stopped (a
+  // checkpoint): started from seed on that scene, at start's generation, the
+  // generator at generatorState, to generationLimit generations in all. Its
+  // generations are then those of the run it continues, bit for bit.
+  void ResumeRun(const SceneDescription& scene, std::uint32_t seed, std::uint32_t generatorState,
+                 std::uint32_t generationLimit, RunStart start);
 
   // Pause stops the worker at its next generation boundary and keeps its
   // population; Resume continues it so that the result is bit for bit the one
@@ -168,15 +179,20 @@ class SceneState {
   std::string notice_;
 
   std::uint32_t generationLimit() const { return generationLimit_; }
+  // The current run's: the window's, or a resumed run's own.
+  std::uint32_t runGenerationLimit() const { return runGenerationLimit_; }
 
  private:
   ScreenPoint Clamped(int x, int y) const;
+  // The scene's points in pixels, the run going (no drawing, no drag).
+  void ShowScene(const SceneDescription& scene);
   // Ends a drawing with fewer vertices than allowed: the old mirror returns.
   void RefuseShortMirror();
   // Whether the current optimiser was started on exactly the current scene.
   bool OptimizerMatchesScene();
 
   std::uint32_t generationLimit_;
+  std::uint32_t runGenerationLimit_;
   DebugSink debugSink;
   bool paused_ = false;
   std::vector<ScreenPoint> mirrorBeforeDrawing_;

@@ -4,7 +4,6 @@
 #include <new>
 #include <utility>
 
-#include "formats/scene_file.h"
 
 namespace reflector {
 
@@ -13,7 +12,8 @@ BackgroundSceneLoad::BackgroundSceneLoad(std::string path)
   state_->path = std::move(path);
   thread_ = std::thread([state = state_] {
     try {
-      state->succeeded = LoadSceneFile(state->path, state->scene, state->error, &state->cancel);
+      state->succeeded =
+          LoadSceneOrCheckpointFile(state->path, state->opened, state->error, &state->cancel);
     } catch (const std::bad_alloc&) {
       state->succeeded = false;
       state->error = state->path + ": not enough memory to open this scene";

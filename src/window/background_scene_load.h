@@ -5,11 +5,12 @@
 #include <string>
 #include <thread>
 
+#include "formats/opened_file.h"
 #include "scene/scene_description.h"
 
 namespace reflector {
 
-// Reads a scene file on a thread of its own, so that a large file (or a pipe
+// Reads a scene file (or a checkpoint) on a thread of its own, so that a large file (or a pipe
 // whose writer takes its time) never holds the window. Cancel stops a
 // reading within a moment: the parser looks at the request every few
 // thousand values. A read blocked on a silent pipe cannot look, so the
@@ -33,7 +34,9 @@ class BackgroundSceneLoad {
 
   // Once Finished.
   bool Succeeded() const { return state_->succeeded; }
-  const SceneDescription& Scene() const { return state_->scene; }
+  const SceneDescription& Scene() const { return state_->opened.scene; }
+  // A checkpoint, when the file is one (Scene is then unread).
+  const std::optional<Checkpoint>& Resumed() const { return state_->opened.checkpoint; }
   const std::string& Error() const { return state_->error; }
   const std::string& Path() const { return state_->path; }
 
@@ -43,7 +46,7 @@ class BackgroundSceneLoad {
     std::atomic<bool> cancel{false};
     std::atomic<bool> finished{false};
     bool succeeded = false;
-    SceneDescription scene;
+    OpenedFile opened;
     std::string error;
   };
   std::shared_ptr<State> state_;

@@ -25,10 +25,12 @@
 #include <QSvgGenerator>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <array>
 #include <charconv>
 
 #include "formats/checkpoint.h"
+#include "formats/opened_file.h"
 #include "formats/output_file.h"
 #include "formats/scene_file.h"
 #include "formats/scene_writer.h"
@@ -248,7 +250,7 @@ bool MainWindow::MaybeKeepChanges() {
     case UnsavedChoice::kCancel: return false;
     case UnsavedChoice::kSave: break;
   }
-  QString path = sceneFile_;
+  QString path = sceneFileIsCheckpoint_ ? QString() : sceneFile_;
   if (path.isEmpty()) {
     path = AskForFile(true, tr("Save Scene"), kSceneFilter);
     if (path.isEmpty()) return false;
@@ -291,13 +293,17 @@ bool MainWindow::OpenScene(const QString& path) {
   const bool background = info.exists() && !info.isDir() &&
                           (!info.isFile() || info.size() >= kOpenInBackgroundFrom);
   if (!background) {
-    SceneDescription description;
+    OpenedFile opened;
     std::string error;
-    if (!LoadSceneFile(ToStd(path), description, error)) {
+    if (!LoadSceneOrCheckpointFile(ToStd(path), opened, error)) {
       ShowError(tr("Cannot open the scene"), FromStd(error));
       return false;
     }
-    UseScene(description, path);
+    if (opened.checkpoint) {
+      UseCheckpoint(std::move(*opened.checkpoint), path);
+    } else {
+      UseScene(opened.scene, path);
+    }
     return true;
   }
   // Large: read on another thread, so that the window keeps drawing, Cancel
@@ -324,7 +330,9 @@ void MainWindow::FinishOpening() {
   const std::unique_ptr<BackgroundSceneLoad> loaded = std::move(loading_);
   loadingTimer_->stop();
   if (loadingDialog_) loadingDialog_->close();
-  if (loaded->Succeeded()) {
+  if (loaded->Succeeded() && loaded->Resumed()) {
+    UseCheckpoint(*loaded->Resumed(), FromStd(loaded->Path()));
+  } else if (loaded->Succeeded()) {
     UseScene(loaded->Scene(), FromStd(loaded->Path()));
   } else {
     ShowError(tr("Cannot open the scene"), FromStd(loaded->Error()));
@@ -351,7 +359,19 @@ void MainWindow::UseScene(const SceneDescription& description, const QString& pa
   SetSceneFile(path);
 }
 
-void MainWindow::SetSceneFile(const QString& path) {
+void MainWindow::UseCheckpoint(Checkpoint checkpoint, const QString& path) {
+  const SceneDescription scene = checkpoint.scene;
+  const std::uint32_t seed = checkpoint.seed;
+  const std::uint32_t state = checkpoint.randomState;
+  // A finished run stays finished: it shows its last population.
+  const std::uint32_t limit = std::max(checkpoint.generationLimit, checkpoint.generations);
+  scene_.ResumeRun(scene, seed, state, limit, ResumedStart(std::move(checkpoint)));
+  savedScene_ = scene_.Describe();
+  SetSceneFile(path, true);
+}
+
+void MainWindow::SetSceneFile(const QString& path, bool checkpoint) {
+  sceneFileIsCheckpoint_ = checkpoint;
   sceneFile_ = QFileInfo(path).absoluteFilePath();
   AddRecentFile(sceneFile_);
   UpdateTitle();
@@ -396,7 +416,7 @@ bool MainWindow::SaveCheckpoint(const QString& path) {
   checkpoint.seed = record->startState.value_or(scene_.runSeed_);
   checkpoint.scene = SceneOfSnapshot(*snapshot, checkpoint.seed);
   checkpoint.generations = record->completedGenerations;
-  checkpoint.generationLimit = scene_.generationLimit();
+  checkpoint.generationLimit = scene_.runGenerationLimit();
   checkpoint.randomState = RandomState();
   checkpoint.population = *population;
   checkpoint.bestEver = record->bestEver;
@@ -471,6 +491,7 @@ void MainWindow::ResetScene() {
   scene_.LoadScene(SceneDescription{}, 1);
   savedScene_ = scene_.Describe();
   sceneFile_.clear();
+  sceneFileIsCheckpoint_ = false;
   UpdateTitle();
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "scene/scene_state.h"
+#include "formats/checkpoint.h"
 #include "window/background_scene_load.h"
 
 class QAction;
@@ -58,7 +59,10 @@ class MainWindow : public QMainWindow {
   bool ExportPlot(const QString& path);   // .png or .svg
 
   // The file the scene came from: the title and the recent files name it.
-  void SetSceneFile(const QString& path);
+  // A checkpoint's is never written over by Save.
+  void SetSceneFile(const QString& path, bool checkpoint = false);
+  // Goes on with the run a checkpoint holds, where it stopped.
+  void UseCheckpoint(Checkpoint checkpoint, const QString& path);
   void ResetScene();
   void SetPaused(bool paused);
   // The canvas shows the best mirror of that generation until ReturnToLive.
@@ -134,6 +138,7 @@ class MainWindow : public QMainWindow {
   QAction* aimAction_ = nullptr;
   QAction* smoothAction_ = nullptr;
   QString sceneFile_;
+  bool sceneFileIsCheckpoint_ = false;
   SceneDescription savedScene_;  // as last opened, saved or reset to
   QStringList recentFiles_;
   std::string shownError_;  // the optimiser error last put in the status bar

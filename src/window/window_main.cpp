@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 
+#include "formats/checkpoint.h"
 #include "formats/scene_file.h"
 #include "geometry/random.h"
 #include "scene/scene_state.h"
@@ -117,6 +118,18 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
       description = SceneDescription{};
     }
   }
+  // A checkpoint: its run goes on in the window; a bad one, as a bad scene.
+  std::optional<Checkpoint> checkpoint;
+  if (!options.resumeFile.empty()) {
+    Checkpoint read;
+    std::string error;
+    if (LoadCheckpointFile(options.resumeFile, read, error)) {
+      checkpoint = std::move(read);
+    } else {
+      std::fprintf(stderr, "reflector: %s\n", error.c_str());
+      sceneError = error;
+    }
+  }
   const bool sceneRead = !options.sceneFile.empty() && !sceneError;
 
   // Outlives the application and the window; its destruction at the end of
@@ -130,6 +143,7 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   scene.scoringThreads_ = static_cast<int>(RunThreads(options));
   scene.minimumMirrorVertices_ = 2;
   if (sceneRead) scene.LoadScene(description, seed);
+  // The checkpoint's run is resumed once the window is there (UseCheckpoint).
   QApplication application(argc, argv);
   probe.reset();
   QApplication::setOrganizationName(QStringLiteral("ReflectorLab"));
@@ -141,6 +155,7 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   if (options.resetSettings) settings.clear();
   MainWindow window(scene, &settings);
   if (sceneRead) window.SetSceneFile(QString::fromStdString(options.sceneFile));
+  if (checkpoint) window.UseCheckpoint(std::move(*checkpoint), QString::fromStdString(options.resumeFile));
   window.show();
   if (sceneError) {
     window.ReportError(QObject::tr("Cannot open the scene"), QString::fromStdString(*sceneError));

@@ -147,6 +147,23 @@ TEST(ParseCommandLine, HelpWinsOverEverythingElse) {
   EXPECT_EQ(c.mode, CommandLine::Mode::Version);
 }
 
+// The window goes on with a checkpoint's run as the headless runner does;
+// like it, it takes no other scene or seed then.
+TEST(ParseCommandLine, TheWindowResumesACheckpoint) {
+  CommandLine c;
+  std::string error;
+  ASSERT_TRUE(Parse({"--resume", "c.json"}, c, error)) << error;
+  EXPECT_EQ(c.mode, CommandLine::Mode::Window);
+  EXPECT_EQ(c.resumeFile, "c.json");
+  for (const std::vector<std::string>& bad :
+       {std::vector<std::string>{"--resume", "c.json", "s.json"}, {"--resume", "c.json", "--seed", "3"},
+        {"--resume", "c.json", "--scene", "s.json"}, {"--resume", ""}}) {
+    CommandLine refused;
+    EXPECT_FALSE(Parse(bad, refused, error)) << bad[0] << " " << bad[1];
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+  }
+}
+
 TEST(ParseCommandLine, RefusesBadInputWithOneLine) {
   const std::vector<std::vector<std::string>> bad = {
       {"--headless", "--generations"},

@@ -17,10 +17,12 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QDialog>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -410,6 +412,82 @@ TEST_F(MainWindowTest, ExportedPngIsTheCanvasPixelForPixel) {
   EXPECT_TRUE(file.readAll().contains("<svg"));
   EXPECT_FALSE(window->ExportImage(Path("frame.bmp")));
   EXPECT_EQ(errors.size(), 1u);
+}
+
+// A population as bits: every vertex and score, and which one is best.
+std::vector<std::uint64_t> BitsOf(SceneState& state) {
+  const Population* population = nullptr;
+  state.currentOptimizer->LockState(&population, nullptr);
+  std::vector<std::uint64_t> bits{static_cast<std::uint64_t>(population->bestIndex)};
+  for (const Candidate& candidate : population->candidates) {
+    bits.push_back(std::bit_cast<std::uint64_t>(candidate.score));
+    for (const Point2 p : candidate.vertices) {
+      bits.push_back(std::bit_cast<std::uint64_t>(p.x));
+      bits.push_back(std::bit_cast<std::uint64_t>(p.y));
+    }
+  }
+  state.currentOptimizer->UnlockState();
+  return bits;
+}
+
+// File > Open takes a checkpoint too: the run goes on where it stopped and
+// ends with the bits of the run it was saved from; Save never writes a scene
+// over the checkpoint.
+TEST_F(MainWindowTest, AnOpenedCheckpointGoesOnAsItsRunWouldHave) {
+  // A mirror of 3000 vertices, so that the run is paused well before its end.
+  std::string text = "{\"reflector\": [";
+  for (int i = 0; i < 3000; ++i) {
+    text += (i ? ", [" : "[") + std::to_string(491 + 3 * (i % 3)) + ", " + std::to_string(52 + i / 12) + "]";
+  }
+  text += "]}";
+  WriteFile(Path("large.json"), text.c_str());
+  ASSERT_TRUE(window->OpenScene(Path("large.json")));
+  window->SetPaused(true);
+  scene.WaitUntilPaused();
+  const QString checkpoint = Path("run.json");
+  ASSERT_TRUE(window->SaveCheckpoint(checkpoint));
+  const std::uint32_t savedAt = scene.currentOptimizer->CompletedGenerations();
+  ASSERT_LT(savedAt, kGenerations);
+  window->SetPaused(false);
+  WaitUntilDone(scene);
+  const std::vector<std::uint64_t> straight = BitsOf(scene);
+
+  ASSERT_TRUE(window->OpenScene(checkpoint));
+  EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), savedAt);
+  WaitUntilDone(scene);
+  window->Tick();
+  EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), kGenerations);
+  EXPECT_EQ(BitsOf(scene), straight) << "resumed at generation " << savedAt;
+  EXPECT_EQ(window->windowTitle(), QString::fromUtf8("run.json \u2014 Reflector Lab"));
+  EXPECT_EQ(window->SeedLine(), QStringLiteral("seed 1"));
+  EXPECT_TRUE(window->StatusLine().startsWith("Finished | generation 40")) << window->StatusLine().toStdString();
+
+  // An edit, then Save when asked: a file is asked for, since the one open is
+  // a checkpoint (no file given here: nothing is written, and nothing goes on).
+  QTest::mousePress(&canvas(), Qt::LeftButton, Qt::NoModifier, QPoint(120, 300));
+  QTest::mouseRelease(&canvas(), Qt::LeftButton, Qt::NoModifier, QPoint(120, 300));
+  QFile before(checkpoint);
+  ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+  const QByteArray bytes = before.readAll();
+  window->askAboutChanges_ = [] { return MainWindow::UnsavedChoice::kSave; };
+  // The file dialog, once it shows: closed without a name.
+  QTimer closer;
+  int dialogs = 0;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) {
+        ++dialogs;
+        dialog->reject();
+      }
+    }
+  });
+  closer.start(20);
+  EXPECT_FALSE(window->MaybeKeepChanges());
+  closer.stop();
+  EXPECT_EQ(dialogs, 1);
+  QFile after(checkpoint);
+  ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+  EXPECT_EQ(after.readAll(), bytes);
 }
 
 // The mirror, source, target and seed count as the scene; the aim, which
