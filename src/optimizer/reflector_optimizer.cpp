@@ -4,6 +4,7 @@
 #include <new>
 #include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "geometry/random.h"
@@ -143,6 +144,7 @@ void ReflectorOptimizer::RunGenerations() {
     working = population;
     for (std::uint32_t generation = first; generation < generationLimit; ++generation) {
       if (stopAtBoundary.load()) break;
+      const auto began = std::chrono::steady_clock::now();
       // The generation runs on the worker's own copy, without the lock: a
       // reader never waits for a generation, however slowly this low-priority
       // thread gets through one. A generation stopped half way is dropped.
@@ -157,6 +159,7 @@ void ReflectorOptimizer::RunGenerations() {
       reflector::SelectSurvivors(working, kReplacementsPerGeneration,
                                  record.keepRewind ? &survivors : nullptr);
       PublishGeneration(generation + 1, survivors);
+      if (pace.load() > 0) WaitForPace(began);
       // The next generation starts from the one just published. Every
       // candidate's rays are traced again, so the vertices and scores are
       // all that must be brought over.
@@ -170,6 +173,20 @@ void ReflectorOptimizer::RunGenerations() {
   }
   turn.End();
   done.store(true);
+}
+
+void ReflectorOptimizer::WaitForPace(std::chrono::steady_clock::time_point began) {
+  // Read again at every slice: a new pace acts at once, a long wait at 1
+  // generation a second included.
+  constexpr auto kSlice = std::chrono::milliseconds(20);
+  for (;;) {
+    const std::uint32_t perSecond = pace.load();
+    if (perSecond == 0 || thread.StopRequested().load() || stopAtBoundary.load()) return;
+    const auto due = began + std::chrono::nanoseconds(1000000000 / perSecond);
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= due) return;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(due - now, kSlice));
+  }
 }
 
 // The one moment of a generation at which the worker holds the lock: the

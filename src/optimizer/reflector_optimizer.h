@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -99,6 +100,11 @@ class ReflectorOptimizer : public virtual RefCounted {
   // tells when the worker has stopped.
   void StopAtGenerationBoundary() { stopAtBoundary.store(true); }
 
+  // At most this many generations a second from now on (0: as fast as it
+  // goes), for watching a run. The worker waits between generations, in
+  // short sleeps that a stop ends; waiting changes no bit.
+  void SetPace(std::uint32_t generationsPerSecond) { pace.store(generationsPerSecond); }
+
   // Threads waiting in LockState, the worker included when it waits to
   // publish a generation. For tests that hold a worker still.
   int LockWaiters() const { return lock.WaitingCount(); }
@@ -133,6 +139,10 @@ class ReflectorOptimizer : public virtual RefCounted {
   std::atomic<std::uint32_t> completedGenerations{0};
   std::atomic<bool> done{false};
   std::atomic<bool> stopAtBoundary{false};
+  std::atomic<std::uint32_t> pace{0};
+  // Waits, after a generation begun at began, until the pace allows the
+  // next one (or a stop comes).
+  void WaitForPace(std::chrono::steady_clock::time_point began);
 };
 
 // The threads worth scoring a generation with, at most `threads`: one for a

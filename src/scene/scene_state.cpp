@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 #include <system_error>
@@ -206,6 +207,7 @@ void SceneState::RestartOptimizer(std::optional<std::uint32_t> seed,
           scoringThreads_));
     }
     if (!currentOptimizer) lastError = "out of memory for a new optimiser";
+    if (currentOptimizer) currentOptimizer->SetPace(pace_);
   } catch (const std::system_error& failure) {
     lastError = std::string("cannot start the optimiser's thread: ") + failure.what();
   }
@@ -229,15 +231,49 @@ void SceneState::Resume() {
     return;
   }
   WaitUntilPaused();
+  Resumption from = ResumptionOfCurrent(runGenerationLimit_);
+  paused_ = false;
+  // The rewound generation stays in the resumed record: keep showing it.
+  RestartOptimizer(std::nullopt, std::move(from));
+}
+
+Resumption SceneState::ResumptionOfCurrent(std::uint32_t generationLimit) {
   OptimizerState state = CopyState(*currentOptimizer);
   Resumption from;
   from.snapshot = std::move(state.snapshot);
   from.start.population = std::move(state.population);
   from.start.record = std::move(state.record);
-  from.generationLimit = runGenerationLimit_;
+  from.generationLimit = generationLimit;
+  return from;
+}
+
+void SceneState::Step() {
+  if (!paused_ || !currentOptimizer) return;
+  WaitUntilPaused();
+  const std::uint32_t completed = currentOptimizer->CompletedGenerations();
+  if (completed >= runGenerationLimit_) return;
+  // A run of one generation from the paused state, which then ends as a
+  // paused run does; the run's own limit stays for Resume.
+  const std::uint32_t limit = runGenerationLimit_;
+  RestartOptimizer(std::nullopt, ResumptionOfCurrent(completed + 1));
+  runGenerationLimit_ = limit;
+}
+
+void SceneState::Continue() {
+  if (!currentOptimizer || !currentOptimizer->Done() || drawing || !running) return;
+  const std::uint32_t completed = currentOptimizer->CompletedGenerations();
+  if (completed < runGenerationLimit_) return;
+  // The generator stands where the finished run left it: nothing has drawn
+  // since (a rewind draws from a generator of its own).
+  const std::uint32_t more = std::min(generationLimit_, UINT32_MAX - completed);
+  if (more == 0) return;
   paused_ = false;
-  // The rewound generation stays in the resumed record: keep showing it.
-  RestartOptimizer(std::nullopt, std::move(from));
+  RestartOptimizer(std::nullopt, ResumptionOfCurrent(completed + more));
+}
+
+void SceneState::SetPace(std::uint32_t generationsPerSecond) {
+  pace_ = generationsPerSecond;
+  if (currentOptimizer) currentOptimizer->SetPace(pace_);
 }
 
 bool SceneState::RewindTo(std::uint32_t generation) {

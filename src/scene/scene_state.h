@@ -114,6 +114,16 @@ class SceneState {
   void Pause();
   void Resume();
   bool paused() const { return paused_; }
+  // While paused, short of the run's limit: exactly one more generation,
+  // then paused again, with the bits of a run never paused.
+  void Step();
+  // A run at its generation limit goes on for another limit's worth of
+  // generations, with the bits of a run started for the longer limit.
+  void Continue();
+  // At most this many generations a second, for this run and the runs after
+  // it (0: as fast as they go); the bits are the same at any pace.
+  void SetPace(std::uint32_t generationsPerSecond);
+  std::uint32_t pace() const { return pace_; }
   // Waits until a paused worker has stopped: its state is final.
   void WaitUntilPaused();
 
@@ -195,6 +205,9 @@ class SceneState {
   std::uint32_t runGenerationLimit_;
   DebugSink debugSink;
   bool paused_ = false;
+  std::uint32_t pace_ = 0;
+  // The paused (or finished) run's state, handed to a run that goes on from it.
+  Resumption ResumptionOfCurrent(std::uint32_t generationLimit);
   std::vector<ScreenPoint> mirrorBeforeDrawing_;
   ScreenPoint aimBeforeDrawing_ = kDefaultAim;
   std::optional<std::uint32_t> rewindGeneration_;

@@ -1,6 +1,7 @@
 #include "window/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QBuffer>
 #include <QCloseEvent>
@@ -28,6 +29,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <utility>
 
 #include "formats/checkpoint.h"
 #include "formats/opened_file.h"
@@ -170,6 +172,26 @@ void MainWindow::CreateMenus() {
   aimAction_->setChecked(scene_.aimFollowsPointer_);
   aimAction_->setShortcut(Qt::Key_A);
   connect(aimAction_, &QAction::toggled, this, [this](bool on) { scene_.aimFollowsPointer_ = on; });
+  // For watching a run: slower, one generation at a time, and on past the
+  // limit. None changes a bit of what the run computes.
+  QMenu* speed = run->addMenu(tr("Spee&d"));
+  auto* speeds = new QActionGroup(this);
+  const std::pair<QString, std::uint32_t> paces[] = {
+      {tr("&Full Speed"), 0},
+      {tr("1000 Generations a Second"), 1000},
+      {tr("100 Generations a Second"), 100},
+      {tr("10 Generations a Second"), 10},
+      {tr("1 Generation a Second"), 1}};
+  for (const auto& [label, pace] : paces) {
+    QAction* action = speed->addAction(label);
+    action->setCheckable(true);
+    action->setChecked(pace == scene_.pace());
+    speeds->addAction(action);
+    connect(action, &QAction::triggered, this, [this, pace] { scene_.SetPace(pace); });
+  }
+  run->addAction(tr("S&tep"), QKeySequence(Qt::Key_Period), this, [this] { scene_.Step(); });
+  run->addAction(tr("&Continue"), QKeySequence(Qt::CTRL | Qt::Key_Return), this,
+                 [this] { scene_.Continue(); });
   run->addSeparator();
   run->addAction(tr("Reset to &Default Scene"), this, [this] {
     if (MaybeKeepChanges()) ResetScene();

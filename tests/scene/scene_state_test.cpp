@@ -214,6 +214,62 @@ TEST(SceneStatePauseTest, APausedThenResumedRunEndsWithTheBitsOfAnUnpausedOne) {
   EXPECT_FALSE(scene.RewindTo(kGenerations + 1));
 }
 
+// The teaching controls change when generations happen, never what they
+// compute: a slowed run paused early and stepped ten times ends with the bits
+// of a straight run of as many generations, and a finished run continued past
+// its limit with those of a straight run of the longer limit.
+TEST(SceneStatePauseTest, PaceStepsAndContinueKeepTheBitsOfAStraightRun) {
+  constexpr std::uint32_t kGenerations = 1500;
+  SceneState scene(kGenerations, nullptr);
+  scene.keepRewind_ = true;
+  scene.SetPace(200);
+  const auto started = std::chrono::steady_clock::now();
+  scene.RestartOptimizer(5);
+  while (scene.currentOptimizer->CompletedGenerations() < 3) std::this_thread::yield();
+  scene.Pause();
+  FinalPopulation(scene);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const std::uint32_t pausedAt = scene.currentOptimizer->CompletedGenerations();
+  ASSERT_LT(pausedAt + 10, kGenerations);
+  // At 200 a second, each generation but the last waited 5 ms at least.
+  EXPECT_GE(seconds, (pausedAt - 1) * 0.005) << pausedAt << " generations";
+
+  for (std::uint32_t step = 1; step <= 10; ++step) {
+    scene.Step();
+    FinalPopulation(scene);
+    EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), pausedAt + step);
+    EXPECT_TRUE(scene.paused());
+    EXPECT_EQ(scene.Mode(), RunMode::Paused);
+  }
+  const Population stepped = FinalPopulation(scene);
+
+  // Back to full speed, on to the limit; Step and Continue do nothing short
+  // of it or when not paused.
+  scene.SetPace(0);
+  scene.Continue();
+  EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), pausedAt + 10);
+  scene.Resume();
+  FinalPopulation(scene);
+  EXPECT_EQ(scene.Mode(), RunMode::Finished);
+  scene.Step();
+  EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), kGenerations);
+  scene.Continue();
+  const Population continued = FinalPopulation(scene);
+  EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), 2 * kGenerations);
+  EXPECT_EQ(scene.Mode(), RunMode::Finished);
+  EXPECT_TRUE(scene.RewindTo(2 * kGenerations));
+
+  // The straight runs, after: a run in between would move the generator
+  // that a paused run goes on with.
+  SceneState straightSteps(pausedAt + 10, nullptr);
+  straightSteps.RestartOptimizer(5);
+  EXPECT_TRUE(SameBits(FinalPopulation(straightSteps), stepped));
+  SceneState straightLonger(2 * kGenerations, nullptr);
+  straightLonger.RestartOptimizer(5);
+  EXPECT_TRUE(SameBits(FinalPopulation(straightLonger), continued));
+}
+
 TEST_F(SceneStateTest, WithTheAimNotFollowingMovesNeitherAimNorRestart) {
   scene.aimFollowsPointer_ = false;
   scene.RestartOptimizer();

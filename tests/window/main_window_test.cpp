@@ -550,6 +550,35 @@ TEST_F(MainWindowTest, AnUnsavedChangeIsMarkedAndAskedAboutFirst) {
   EXPECT_FALSE(window->HasUnsavedChanges());
 }
 
+// Run > Speed paces the run, Step (.) and Continue (Ctrl+Return) reach the
+// scene's own; what they compute is checked with the scene state.
+TEST_F(MainWindowTest, TeachingControlsAreInTheRunMenu) {
+  EXPECT_EQ(FindAction(*window, "Step")->shortcut(), QKeySequence(Qt::Key_Period));
+  EXPECT_EQ(FindAction(*window, "Continue")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Return));
+  QAction* full = FindAction(*window, "Full Speed");
+  QAction* slowest = FindAction(*window, "1 Generation a Second");
+  EXPECT_TRUE(full->isChecked());
+  slowest->trigger();
+  EXPECT_EQ(scene.pace(), 1u);
+  EXPECT_FALSE(full->isChecked());
+  FindAction(*window, "100 Generations a Second")->trigger();
+  EXPECT_EQ(scene.pace(), 100u);
+  EXPECT_FALSE(slowest->isChecked());
+
+  // A finished run goes on for another limit's worth.
+  full->trigger();
+  scene.PrepareFrame();
+  WaitUntilDone(scene);
+  FindAction(*window, "Continue")->trigger();
+  WaitUntilDone(scene);
+  EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), 2 * kGenerations);
+  // Paused, Step does one generation.
+  window->SetPaused(true);
+  FindAction(*window, "Step")->trigger();
+  WaitUntilDone(scene);
+  EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), 2 * kGenerations);  // at the limit
+}
+
 TEST(MainWindowFiles, ANameTypedWithoutASuffixGetsJson) {
   EXPECT_EQ(MainWindow::WithJsonSuffix(QStringLiteral("/tmp/name")), QStringLiteral("/tmp/name.json"));
   EXPECT_EQ(MainWindow::WithJsonSuffix(QStringLiteral("/tmp/a.b/name")), QStringLiteral("/tmp/a.b/name.json"));
