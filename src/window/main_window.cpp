@@ -182,8 +182,9 @@ void MainWindow::CreateMenus() {
       {tr("100 Generations a Second"), 100},
       {tr("10 Generations a Second"), 10},
       {tr("1 Generation a Second"), 1}};
-  for (const auto& [label, pace] : paces) {
-    QAction* action = speed->addAction(label);
+  for (const auto& entry : paces) {
+    const std::uint32_t pace = entry.second;
+    QAction* action = speed->addAction(entry.first);
     action->setCheckable(true);
     action->setChecked(pace == scene_.pace());
     speeds->addAction(action);
