@@ -283,7 +283,9 @@ xdotool mousemove 1590 990
 start_window
 
 first_frames() {
-  screenshot
+  # The window may still be placed after it first shows: find the canvas
+  # again at every look.
+  canvas_found || return 1
   # The user's reflector, partly hidden under the rays and the red candidate.
   [ "$(count 00FF00 486 52 15 253)" -ge 20 ] &&
     disc_at 150 200 FFFF00 &&
