@@ -144,7 +144,10 @@ void ReflectorOptimizer::RunGenerations() {
     working = population;
     for (std::uint32_t generation = first; generation < generationLimit; ++generation) {
       if (stopAtBoundary.load()) break;
-      const auto began = std::chrono::steady_clock::now();
+      // The clock only for a paced run: a pace set during this generation
+      // takes effect from the next.
+      const auto began =
+          pace.load() > 0 ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{};
       // The generation runs on the worker's own copy, without the lock: a
       // reader never waits for a generation, however slowly this low-priority
       // thread gets through one. A generation stopped half way is dropped.
