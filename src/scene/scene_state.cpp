@@ -51,6 +51,7 @@ void SceneState::OnMouseEvent(MouseEventKind kind, int x, int y) {
         reflector.push_back(vertex);
       } else {
         drawing = true;
+        pausedBeforeDrawing_ = paused_;
         paused_ = false;
         EndRewind();
         mirrorBeforeDrawing_ = std::move(reflector);
@@ -69,29 +70,36 @@ void SceneState::OnMouseEvent(MouseEventKind kind, int x, int y) {
       running = false;
       break;
     }
-    case MouseEventKind::LeftButtonDown:
+    case MouseEventKind::LeftButtonDown: {
+      const RestartCause cause = drawing ? RestartCause::kDrawing : RestartCause::kSource;
       if (drawing && reflector.size() < minimumMirrorVertices_) RefuseShortMirror();
+      // The run the drawing replaces is thrown away as it was before it.
+      if (drawing) paused_ = pausedBeforeDrawing_;
       drawing = false;
       source = {x, y};
       running = true;
-      RestartOptimizer();
+      Restart(cause, std::nullopt, std::nullopt);
       break;
+    }
     case MouseEventKind::TargetButtonDown:
     case MouseEventKind::TargetButtonUp:
       draggingTarget_ = kind == MouseEventKind::TargetButtonDown;
       target = Clamped(x, y);
-      if (running) RestartOptimizer();
+      if (running) {
+        Restart(draggingTarget_ ? RestartCause::kTargetPress : RestartCause::kTarget, std::nullopt,
+                std::nullopt);
+      }
       break;
     case MouseEventKind::MouseMove:
       if (draggingTarget_) {
         target = Clamped(x, y);
-        if (running) RestartOptimizer();
+        if (running) Restart(RestartCause::kTarget, std::nullopt, std::nullopt);
         break;
       }
       [[fallthrough]];
     case MouseEventKind::RightButtonDown:
     case MouseEventKind::LeftButtonUp:
-      if (running && aimMoves) RestartOptimizer();
+      if (running && aimMoves) Restart(RestartCause::kPointer, std::nullopt, std::nullopt);
       break;
   }
 }
@@ -126,8 +134,13 @@ void SceneState::CancelDrawing() {
   aim = aimBeforeDrawing_;
   drawing = false;
   running = true;
-  // The run from before the drawing goes on if nothing restarted it meanwhile.
-  if (!OptimizerMatchesScene()) RestartOptimizer();
+  // The run from before the drawing goes on if nothing restarted it
+  // meanwhile, paused if it was.
+  if (OptimizerMatchesScene()) {
+    paused_ = pausedBeforeDrawing_;
+  } else {
+    RestartOptimizer();
+  }
 }
 
 void SceneState::RemoveLastVertex() {
@@ -162,7 +175,7 @@ void SceneState::ResumeRun(const SceneDescription& scene, std::uint32_t seed,
   from.start.record.startState = seed;
   from.generationLimit = generationLimit;
   from.generatorState = generatorState;
-  RestartOptimizer(std::nullopt, std::move(from));
+  Restart(RestartCause::kOpened, std::nullopt, std::move(from));
 }
 
 void SceneState::ShowScene(const SceneDescription& scene) {
@@ -180,6 +193,80 @@ void SceneState::ShowScene(const SceneDescription& scene) {
 
 void SceneState::RestartOptimizer(std::optional<std::uint32_t> seed,
                                   std::optional<Resumption> resumeFrom) {
+  // A fresh run throws the current one away; a resumed one continues it.
+  std::optional<RestartCause> cause;
+  if (!resumeFrom) cause = RestartCause::kRestart;
+  Restart(cause, seed, std::move(resumeFrom));
+}
+
+RunMemento SceneState::CaptureRun() {
+  RunMemento memento;
+  memento.runSeed = runSeed_;
+  memento.runGenerationLimit = runGenerationLimit_;
+  memento.paused = drawing ? pausedBeforeDrawing_ : paused_;
+  if (!currentOptimizer) {
+    memento.reflector = drawing ? mirrorBeforeDrawing_ : reflector;
+    memento.source = source;
+    memento.aim = drawing ? aimBeforeDrawing_ : aim;
+    memento.target = target;
+    return memento;
+  }
+  OptimizerState state = CopyState(*currentOptimizer);
+  // The scene as the run saw it: the fields may be half way to the next.
+  for (Point2 p : state.snapshot.vertices) memento.reflector.push_back(ToScreenPoint(p));
+  memento.source = ToScreenPoint(state.snapshot.source);
+  memento.aim = ToScreenPoint(state.snapshot.aim);
+  memento.target = ToScreenPoint(state.snapshot.target);
+  if (state.record.startState) memento.runSeed = *state.record.startState;
+  // Before its first draw a run is no more than its scene and seed.
+  if (!state.record.boundaryState) return memento;
+  Resumption from;
+  from.generatorState = state.record.boundaryState;
+  from.snapshot = std::move(state.snapshot);
+  // Rays are traced again when the run comes back; they are most of a
+  // population's bytes.
+  for (Candidate& candidate : state.population.candidates) {
+    candidate.rayRecords.clear();
+    candidate.rayRecords.shrink_to_fit();
+  }
+  from.start.population = std::move(state.population);
+  from.start.record = std::move(state.record);
+  from.generationLimit = runGenerationLimit_;
+  memento.run = std::move(from);
+  return memento;
+}
+
+void SceneState::RestoreRun(RunMemento memento) {
+  EndRewind();
+  reflector = std::move(memento.reflector);
+  source = memento.source;
+  aim = memento.aim;
+  pointer_ = aim;
+  target = memento.target;
+  defaultsLoaded = 1;
+  drawing = false;
+  draggingTarget_ = false;
+  running = true;
+  runSeed_ = memento.runSeed;
+  if (!memento.run) {
+    Restart(std::nullopt, memento.runSeed, std::nullopt);
+    return;
+  }
+  Resumption from = std::move(*memento.run);
+  const std::uint32_t limit =
+      memento.runGenerationLimit > 0 ? memento.runGenerationLimit : generationLimit_;
+  // A paused run comes back stopped where it was: a run of no more
+  // generations, which Resume takes on to the run's own limit.
+  if (memento.paused) from.generationLimit = from.start.record.completedGenerations;
+  if (from.generationLimit == 0) from.generationLimit = from.start.record.completedGenerations;
+  Restart(std::nullopt, std::nullopt, std::move(from));
+  runGenerationLimit_ = limit;
+  paused_ = memento.paused;
+}
+
+void SceneState::Restart(std::optional<RestartCause> cause, std::optional<std::uint32_t> seed,
+                         std::optional<Resumption> resumeFrom) {
+  if (cause && currentOptimizer && beforeRestart_) beforeRestart_(*cause);
   // First: the old optimiser is told to stop and handed to the reaper, so the
   // window never waits for its worker. The new worker draws only once the old
   // one has ended, and sets the seed itself then.
@@ -234,7 +321,7 @@ void SceneState::Resume() {
   Resumption from = ResumptionOfCurrent(runGenerationLimit_);
   paused_ = false;
   // The rewound generation stays in the resumed record: keep showing it.
-  RestartOptimizer(std::nullopt, std::move(from));
+  Restart(std::nullopt, std::nullopt, std::move(from));
 }
 
 Resumption SceneState::ResumptionOfCurrent(std::uint32_t generationLimit) {
@@ -244,6 +331,9 @@ Resumption SceneState::ResumptionOfCurrent(std::uint32_t generationLimit) {
   from.start.population = std::move(state.population);
   from.start.record = std::move(state.record);
   from.generationLimit = generationLimit;
+  // Where the paused run left the generator; said outright, since an undo
+  // may have brought this run back after another had drawn.
+  from.generatorState = from.start.record.boundaryState;
   return from;
 }
 
@@ -255,7 +345,7 @@ void SceneState::Step() {
   // A run of one generation from the paused state, which then ends as a
   // paused run does; the run's own limit stays for Resume.
   const std::uint32_t limit = runGenerationLimit_;
-  RestartOptimizer(std::nullopt, ResumptionOfCurrent(completed + 1));
+  Restart(std::nullopt, std::nullopt, ResumptionOfCurrent(completed + 1));
   runGenerationLimit_ = limit;
 }
 
@@ -268,7 +358,7 @@ void SceneState::Continue() {
   const std::uint32_t more = std::min(generationLimit_, UINT32_MAX - completed);
   if (more == 0) return;
   paused_ = false;
-  RestartOptimizer(std::nullopt, ResumptionOfCurrent(completed + more));
+  Restart(std::nullopt, std::nullopt, ResumptionOfCurrent(completed + more));
 }
 
 void SceneState::SetPace(std::uint32_t generationsPerSecond) {

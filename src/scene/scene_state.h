@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scene/default_scene.h"
+#include "scene/run_memento.h"
 #include "scene/scene_description.h"
 #include "scene/screen_point.h"
 #include "optimizer/reflector_optimizer.h"
@@ -37,16 +38,15 @@ inline constexpr int kSpaceKey = 32;
 inline constexpr int kEscapeKey = 0x01000000;
 inline constexpr int kBackspaceKey = 0x01000003;
 
-// Where a paused run continues from: the scene it was started on and its state
-// at the generation boundary where it stopped.
-struct Resumption {
-  SceneSnapshot snapshot;
-  RunStart start;
-  // The run's own generation limit; 0: the window's.
-  std::uint32_t generationLimit = 0;
-  // Where the generator must stand for the run, set when its turn to draw
-  // comes (a checkpoint's state); none: it goes on where it stands.
-  std::optional<std::uint32_t> generatorState;
+// Why a restart came, for the step that undoes it.
+enum class RestartCause {
+  kRestart,      // the space bar, the menu, or a caller
+  kPointer,      // the aim followed the pointer
+  kSource,       // a left press placed the source
+  kTargetPress,  // a target drag began
+  kTarget,       // a target drag went on or ended
+  kDrawing,      // a drawn mirror was taken into the run
+  kOpened,       // a run from a file replaced the scene
 };
 
 // Receives each debug line, "x, y\r\n" for every right-button release.
@@ -90,6 +90,17 @@ class SceneState {
   // next frame tries again. The one place that replaces the optimiser.
   void RestartOptimizer(std::optional<std::uint32_t> seed = std::nullopt,
                         std::optional<Resumption> resumeFrom = std::nullopt);
+
+  // Told before a restart throws the current run away (not when a paused run
+  // goes on, nor when RestoreRun brings one back): the owner may CaptureRun
+  // it then, for undo.
+  std::function<void(RestartCause)> beforeRestart_;
+  // The shown run and its scene, as they stand; with no optimiser, the scene
+  // alone.
+  RunMemento CaptureRun();
+  // Replaces the run with a captured one, which goes on (or stays paused)
+  // with the bits it would have had.
+  void RestoreRun(RunMemento memento);
 
   // Drawing: Escape puts back the mirror (and aim) from before the drawing
   // began, keeping the run that was showing when nothing else changed.
@@ -208,7 +219,12 @@ class SceneState {
   std::uint32_t pace_ = 0;
   // The paused (or finished) run's state, handed to a run that goes on from it.
   Resumption ResumptionOfCurrent(std::uint32_t generationLimit);
+  // The one place that replaces the optimiser; cause none: nothing is
+  // thrown away (a paused run goes on, or a captured one comes back).
+  void Restart(std::optional<RestartCause> cause, std::optional<std::uint32_t> seed,
+               std::optional<Resumption> resumeFrom);
   std::vector<ScreenPoint> mirrorBeforeDrawing_;
+  bool pausedBeforeDrawing_ = false;
   ScreenPoint aimBeforeDrawing_ = kDefaultAim;
   std::optional<std::uint32_t> rewindGeneration_;
   Population rewindPopulation_;

@@ -162,24 +162,6 @@ TEST_F(SceneStateTest, SpaceRestartsOnEveryKeyDownEvenWhileDrawing) {
   EXPECT_EQ(SnapshotOf(scene).vertices, AsPoints({{600, 100}, {620, 250}, {600, 400}}));
 }
 
-Population FinalPopulation(SceneState& scene) {
-  while (!scene.currentOptimizer->Done()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  const Population* population = nullptr;
-  scene.currentOptimizer->LockState(&population, nullptr);
-  Population copy = *population;
-  scene.currentOptimizer->UnlockState();
-  return copy;
-}
-
-bool SameBits(const Population& a, const Population& b) {
-  if (a.bestIndex != b.bestIndex || a.candidates.size() != b.candidates.size()) return false;
-  for (std::size_t i = 0; i < a.candidates.size(); ++i) {
-    if (a.candidates[i].vertices != b.candidates[i].vertices) return false;
-    if (std::memcmp(&a.candidates[i].score, &b.candidates[i].score, sizeof(double)) != 0) return false;
-  }
-  return true;
-}
-
 TEST(SceneStatePauseTest, APausedThenResumedRunEndsWithTheBitsOfAnUnpausedOne) {
   // Long enough that the pause after generation 10 lands well inside the run,
   // however slowly a loaded machine schedules the worker.
