@@ -25,6 +25,7 @@
 #include <QStatusBar>
 #include <QSvgGenerator>
 #include <QTimer>
+#include <QUndoStack>
 #include <QUrl>
 #include <algorithm>
 #include <array>
@@ -39,6 +40,7 @@
 #include "geometry/random.h"
 #include "window/canvas_widget.h"
 #include "window/convergence_plot.h"
+#include "window/edit_history.h"
 #include "window/plot_dock.h"
 #include "window/status_text.h"
 
@@ -92,6 +94,21 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
   seedLabel_ = new QLabel(this);
   statusBar()->addPermanentWidget(seedLabel_);
   setAcceptDrops(true);
+  history_ = new EditHistory(
+      [this] {
+        return EditState{scene_.CaptureRun(), sceneFile_, sceneFileIsCheckpoint_, savedScene_};
+      },
+      [this](EditState state) {
+        scene_.RestoreRun(std::move(state.run));
+        sceneFile_ = std::move(state.file);
+        sceneFileIsCheckpoint_ = state.fileIsCheckpoint;
+        savedScene_ = std::move(state.savedScene);
+        plot_->CancelPick();
+        UpdateTitle();
+        if (pauseAction_) pauseAction_->setChecked(scene_.paused());
+      },
+      this);
+  scene_.beforeRestart_ = [this](RestartCause cause) { history_->RecordRestart(cause); };
   CreateMenus();
 
   connect(plot_, &PlotWidget::generationPicked, this, &MainWindow::ShowGeneration);
@@ -127,6 +144,42 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
   UpdateTitle();
 }
 
+MainWindow::~MainWindow() {
+  // The scene outlives the window and its history.
+  scene_.beforeRestart_ = nullptr;
+}
+
+void MainWindow::Undo() {
+  if (scene_.drawing) {
+    scene_.CancelDrawing();
+    return;
+  }
+  history_->stack()->undo();
+}
+
+void MainWindow::Redo() {
+  if (scene_.drawing) return;
+  history_->stack()->redo();
+}
+
+void MainWindow::AdoptBestMirror() {
+  if (!scene_.currentOptimizer || scene_.drawing) return;
+  std::optional<std::vector<Point2>> best;
+  const RunRecord* record = nullptr;
+  scene_.currentOptimizer->LockState(nullptr, nullptr, &record);
+  if (record->bestEver) best = record->bestEver->vertices;
+  scene_.currentOptimizer->UnlockState();
+  if (!best) {
+    statusBar()->showMessage(tr("No best mirror yet: the run has not finished a generation"), 4000);
+    return;
+  }
+  history_->Named(tr("Adopt Best Mirror"), [&] {
+    scene_.reflector.clear();
+    for (Point2 p : *best) scene_.reflector.push_back(ToScreenPoint(p));
+    scene_.RestartOptimizer();
+  });
+}
+
 void MainWindow::CreateMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   file->addAction(tr("&Open Scene..."), QKeySequence::Open, this, [this] {
@@ -156,6 +209,21 @@ void MainWindow::CreateMenus() {
   });
   file->addSeparator();
   file->addAction(tr("&Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), this, &QWidget::close);
+
+  QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+  undoAction_ = edit->addAction(tr("&Undo"), this, &MainWindow::Undo);
+  undoAction_->setShortcut(QKeySequence::Undo);
+  redoAction_ = edit->addAction(tr("&Redo"), this, &MainWindow::Redo);
+  redoAction_->setShortcuts({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+  // Their texts name the step, as the stack names it.
+  connect(history_->stack(), &QUndoStack::undoTextChanged, this, [this](const QString& text) {
+    undoAction_->setText(text.isEmpty() ? tr("&Undo") : tr("&Undo %1").arg(text));
+  });
+  connect(history_->stack(), &QUndoStack::redoTextChanged, this, [this](const QString& text) {
+    redoAction_->setText(text.isEmpty() ? tr("&Redo") : tr("&Redo %1").arg(text));
+  });
+  undoAction_->setEnabled(false);
+  redoAction_->setEnabled(false);
 
   QMenu* run = menuBar()->addMenu(tr("&Run"));
   // The canvas forwards the space bar itself (auto-repeat included); the menu
@@ -193,6 +261,8 @@ void MainWindow::CreateMenus() {
   run->addAction(tr("S&tep"), QKeySequence(Qt::Key_Period), this, [this] { scene_.Step(); });
   run->addAction(tr("&Continue"), QKeySequence(Qt::CTRL | Qt::Key_Return), this,
                  [this] { scene_.Continue(); });
+  run->addAction(tr("Adopt &Best Mirror"), QKeySequence(Qt::CTRL | Qt::Key_B), this,
+                 &MainWindow::AdoptBestMirror);
   run->addSeparator();
   run->addAction(tr("Reset to &Default Scene"), this, [this] {
     if (MaybeKeepChanges()) ResetScene();
@@ -377,7 +447,8 @@ void MainWindow::CancelOpening() {
 
 void MainWindow::UseScene(const SceneDescription& description, const QString& path) {
   // As the headless runner: the scene's own seed, else the start state.
-  scene_.LoadScene(description, description.seed.value_or(1));
+  history_->Named(tr("Open Scene"),
+                  [&] { scene_.LoadScene(description, description.seed.value_or(1)); });
   savedScene_ = scene_.Describe();
   SetSceneFile(path);
 }
@@ -388,7 +459,9 @@ void MainWindow::UseCheckpoint(Checkpoint checkpoint, const QString& path) {
   const std::uint32_t state = checkpoint.randomState;
   // A finished run stays finished: it shows its last population.
   const std::uint32_t limit = std::max(checkpoint.generationLimit, checkpoint.generations);
-  scene_.ResumeRun(scene, seed, state, limit, ResumedStart(std::move(checkpoint)));
+  history_->Named(tr("Open Checkpoint"), [&] {
+    scene_.ResumeRun(scene, seed, state, limit, ResumedStart(std::move(checkpoint)));
+  });
   savedScene_ = scene_.Describe();
   SetSceneFile(path, true);
 }
@@ -511,7 +584,7 @@ bool MainWindow::ExportPlot(const QString& path) {
 }
 
 void MainWindow::ResetScene() {
-  scene_.LoadScene(SceneDescription{}, 1);
+  history_->Named(tr("Reset to Default Scene"), [&] { scene_.LoadScene(SceneDescription{}, 1); });
   savedScene_ = scene_.Describe();
   sceneFile_.clear();
   sceneFileIsCheckpoint_ = false;
@@ -551,9 +624,11 @@ void MainWindow::AskForSeed() {
     ShowError(tr("Bad seed"), tr("A seed is a whole number from 0 to 4294967295, not '%1'").arg(text));
     return;
   }
-  scene_.running = true;
-  scene_.drawing = false;
-  scene_.RestartOptimizer(seed);
+  history_->Named(tr("New Seed"), [&] {
+    scene_.running = true;
+    scene_.drawing = false;
+    scene_.RestartOptimizer(seed);
+  });
 }
 
 void MainWindow::ShowControls() {
@@ -664,6 +739,8 @@ void MainWindow::Tick() {
   statusLabel_->setText(FromStd(StatusText(status)));
   seedLabel_->setText(tr("seed %1").arg(seed));
   pauseAction_->setChecked(scene_.paused());
+  undoAction_->setEnabled(history_->stack()->canUndo() || scene_.drawing);
+  redoAction_->setEnabled(history_->stack()->canRedo() && !scene_.drawing);
   if (HasUnsavedChanges() != isWindowModified()) UpdateTitle();
   plot_->SetData(std::move(data));
   plot_->SetMarker(scene_.rewindGeneration());

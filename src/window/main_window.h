@@ -26,6 +26,7 @@ class QTimer;
 namespace reflector {
 
 class CanvasWidget;
+class EditHistory;
 class PlotWidget;
 
 // The program's main window: the canvas in the middle, the convergence plot in
@@ -42,6 +43,7 @@ class MainWindow : public QMainWindow {
   // The scene must outlive the window. With settings, the window's size,
   // position, dock state and recent files are restored now and saved on close.
   explicit MainWindow(SceneState& scene, QSettings* settings = nullptr, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // Each returns false after showing why in a message box; a failed open
   // changes nothing, a failed write leaves any existing file as it was.
@@ -74,6 +76,13 @@ class MainWindow : public QMainWindow {
   void Tick();
 
   CanvasWidget* canvas() const { return canvas_; }
+  EditHistory* history() const { return history_; }
+  // Edit > Undo: while drawing, cancels the drawing; otherwise the last step.
+  void Undo();
+  void Redo();
+  // Run > Adopt Best Mirror: the best-ever candidate becomes the user's
+  // mirror, and the run restarts from it.
+  void AdoptBestMirror();
   PlotWidget* plot() const { return plot_; }
   QDockWidget* plotDock() const { return plotDock_; }
   QString StatusLine() const;
@@ -137,6 +146,9 @@ class MainWindow : public QMainWindow {
   QAction* pauseAction_ = nullptr;
   QAction* aimAction_ = nullptr;
   QAction* smoothAction_ = nullptr;
+  QAction* undoAction_ = nullptr;
+  QAction* redoAction_ = nullptr;
+  EditHistory* history_ = nullptr;
   QString sceneFile_;
   bool sceneFileIsCheckpoint_ = false;
   SceneDescription savedScene_;  // as last opened, saved or reset to
