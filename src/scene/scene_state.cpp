@@ -28,7 +28,8 @@ SceneState::SceneState(std::uint32_t generations, DebugSink sink)
 
 ScreenPoint SceneState::Clamped(int x, int y) const {
   if (canvasWidth_ <= 0 || canvasHeight_ <= 0) return {x, y};
-  return {std::clamp(x, 0, canvasWidth_ - 1), std::clamp(y, 0, canvasHeight_ - 1)};
+  return {std::clamp(x, canvasLeft_, canvasLeft_ + canvasWidth_ - 1),
+          std::clamp(y, canvasTop_, canvasTop_ + canvasHeight_ - 1)};
 }
 
 void SceneState::OnMouseEvent(MouseEventKind kind, int x, int y) {

@@ -189,7 +189,9 @@ class SceneState {
   // mirror kept (0: anything goes, even an empty mirror).
   std::size_t minimumMirrorVertices_ = 0;
   // When positive, right releases and target drops are clamped into this box
-  // (the canvas, in scene pixels).
+  // (what the canvas shows, in scene pixels).
+  int canvasLeft_ = 0;
+  int canvasTop_ = 0;
   int canvasWidth_ = 0;
   int canvasHeight_ = 0;
 

@@ -28,6 +28,8 @@
 #include <QUndoStack>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
+#include <span>
 #include <array>
 #include <charconv>
 #include <utility>
@@ -113,6 +115,15 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
 
   connect(plot_, &PlotWidget::generationPicked, this, &MainWindow::ShowGeneration);
   connect(plot_, &PlotWidget::dragEnded, this, &MainWindow::ReturnToLive);
+  connect(canvas_, &CanvasWidget::editFinished, this, [this](const QString& name) {
+    // The edit and the restart it causes are one step.
+    history_->Named(name, [this] {
+      scene_.running = true;
+      scene_.RestartOptimizer();
+    });
+  });
+  connect(canvas_, &CanvasWidget::notice, this,
+          [this](const QString& text) { statusBar()->showMessage(text, 4000); });
   connect(canvas_, &CanvasWidget::escapePressed, this, [this] {
     plot_->CancelPick();
     ReturnToLive();
@@ -127,6 +138,15 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
     restoreState(settings_->value(QStringLiteral("window/state")).toByteArray());
     recentFiles_ = settings_->value(QStringLiteral("recentFiles")).toStringList();
     RebuildRecentMenu();
+    ViewMapping view;
+    view.zoom = settings_->value(QStringLiteral("view/zoom"), 1.0).toDouble();
+    view.origin.x = settings_->value(QStringLiteral("view/originX"), 0.0).toDouble();
+    view.origin.y = settings_->value(QStringLiteral("view/originY"), 0.0).toDouble();
+    if (std::isfinite(view.zoom) && view.zoom >= ViewMapping::kMinZoom && view.zoom <= ViewMapping::kMaxZoom &&
+        std::isfinite(view.origin.x) && std::isfinite(view.origin.y)) {
+      canvas_->SetMapping(view);
+    }
+    beamAction_->setChecked(settings_->value(QStringLiteral("view/incomingBeam"), false).toBool());
   }
   UpdateTitle();
   canvas_->setFocus();
@@ -224,6 +244,11 @@ void MainWindow::CreateMenus() {
   });
   undoAction_->setEnabled(false);
   redoAction_->setEnabled(false);
+  edit->addSeparator();
+  editAction_ = edit->addAction(tr("&Edit Mirror"));
+  editAction_->setCheckable(true);
+  editAction_->setShortcut(Qt::Key_E);
+  connect(editAction_, &QAction::toggled, this, &MainWindow::SetEditing);
 
   QMenu* run = menuBar()->addMenu(tr("&Run"));
   // The canvas forwards the space bar itself (auto-repeat included); the menu
@@ -276,15 +301,22 @@ void MainWindow::CreateMenus() {
   view->addSeparator();
   view->addAction(tr("Zoom &In"), QKeySequence::ZoomIn, this, [this] {
     for (double step : kZoomSteps) {
-      if (step > canvas_->view().zoom) return SetZoom(step);
+      if (step > canvas_->view().zoom() * 1.0001) return SetZoom(step);
     }
   });
   view->addAction(tr("Zoom &Out"), QKeySequence::ZoomOut, this, [this] {
     for (auto step = kZoomSteps.rbegin(); step != kZoomSteps.rend(); ++step) {
-      if (*step < canvas_->view().zoom) return SetZoom(*step);
+      if (*step < canvas_->view().zoom() / 1.0001) return SetZoom(*step);
     }
   });
-  view->addAction(tr("&Actual Size"), QKeySequence(Qt::CTRL | Qt::Key_0), this, [this] { SetZoom(1.0); });
+  view->addAction(tr("&Actual Size"), QKeySequence(Qt::CTRL | Qt::Key_0), this, [this] {
+    canvas_->SetMapping(ViewMapping{});
+    statusBar()->showMessage(tr("Zoom 100%"), 2000);
+  });
+  view->addAction(tr("&Fit Scene"), QKeySequence(Qt::Key_Home), this, &MainWindow::FitScene);
+  beamAction_ = view->addAction(tr("&Incoming Beam"));
+  beamAction_->setCheckable(true);
+  connect(beamAction_, &QAction::toggled, canvas_, &CanvasWidget::SetIncomingBeam);
   smoothAction_ = view->addAction(tr("&Smooth Lines"));
   smoothAction_->setCheckable(true);
   connect(smoothAction_, &QAction::toggled, canvas_, &CanvasWidget::SetSmooth);
@@ -295,8 +327,50 @@ void MainWindow::CreateMenus() {
 }
 
 void MainWindow::SetZoom(double zoom) {
-  canvas_->SetZoom(zoom);
+  canvas_->ZoomAboutCentre(zoom);
   statusBar()->showMessage(tr("Zoom %1%").arg(qRound(zoom * 100)), 2000);
+}
+
+void MainWindow::SetEditing(bool editing) {
+  canvas_->SetEditing(editing);
+  if (editAction_->isChecked() != editing) editAction_->setChecked(editing);
+  statusBar()->showMessage(editing ? tr("Editing: drag a vertex, the source or the target (Shift snaps "
+                                        "to 10 pixels); double-click a segment to add a vertex, Delete "
+                                        "removes the one under the pointer; drag elsewhere to pan")
+                                   : tr("Editing ended"),
+                           editing ? 8000 : 2000);
+}
+
+SceneBox MainWindow::SceneExtent() const {
+  SceneBox box;
+  box.Add(std::span<const ScreenPoint>(scene_.reflector));
+  box.Add(ToPoint2(scene_.source));
+  box.Add(ToPoint2(scene_.target));
+  box.Add(ToPoint2(scene_.aim));
+  if (scene_.currentOptimizer && scene_.running) {
+    const Population* population = nullptr;
+    scene_.currentOptimizer->LockState(&population, nullptr);
+    const int best = population->bestIndex >= 0 ? population->bestIndex : 0;
+    if (static_cast<std::size_t>(best) < population->candidates.size()) {
+      box.Add(std::span<const Point2>(population->candidates[static_cast<std::size_t>(best)].vertices));
+    }
+    scene_.currentOptimizer->UnlockState();
+  }
+  return box;
+}
+
+void MainWindow::FitScene() {
+  // Beyond the discs' radius and the labels' first row.
+  constexpr double kMargin = 30.0;
+  canvas_->SetMapping(FitView(SceneExtent(), canvas_->width(), canvas_->height(), kMargin));
+  statusBar()->showMessage(tr("Zoom %1%").arg(qRound(canvas_->view().zoom() * 100)), 2000);
+}
+
+void MainWindow::FitIfOutside() {
+  const ViewMapping& view = canvas_->view().mapping;
+  const Point2 low = view.origin;
+  const Point2 high = view.ToScene({static_cast<double>(canvas_->width()), static_cast<double>(canvas_->height())});
+  if (!SceneExtent().Inside(low, high)) FitScene();
 }
 
 void MainWindow::UpdateTitle() {
@@ -451,6 +525,7 @@ void MainWindow::UseScene(const SceneDescription& description, const QString& pa
                   [&] { scene_.LoadScene(description, description.seed.value_or(1)); });
   savedScene_ = scene_.Describe();
   SetSceneFile(path);
+  FitIfOutside();
 }
 
 void MainWindow::UseCheckpoint(Checkpoint checkpoint, const QString& path) {
@@ -464,6 +539,7 @@ void MainWindow::UseCheckpoint(Checkpoint checkpoint, const QString& path) {
   });
   savedScene_ = scene_.Describe();
   SetSceneFile(path, true);
+  FitIfOutside();
 }
 
 void MainWindow::SetSceneFile(const QString& path, bool checkpoint) {
@@ -736,7 +812,16 @@ void MainWindow::Tick() {
   }
   if (status.generation == 0) status.best.reset();
   status.generationsPerSecond = MeasureRate(status.generation);
-  statusLabel_->setText(FromStd(StatusText(status)));
+  QString line = FromStd(StatusText(status));
+  if (canvas_->view().editing) {
+    const Point2 at = canvas_->pointerInScene();
+    line = tr("Editing (E ends) | pointer %1, %2 | %3")
+               .arg(static_cast<int>(std::floor(at.x)))
+               .arg(static_cast<int>(std::floor(at.y)))
+               .arg(line);
+  }
+  statusLabel_->setText(line);
+  canvas_->UpdateScrollBars(SceneExtent());
   seedLabel_->setText(tr("seed %1").arg(seed));
   pauseAction_->setChecked(scene_.paused());
   undoAction_->setEnabled(history_->stack()->canUndo() || scene_.drawing);
@@ -763,6 +848,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   if (settings_) {
     settings_->setValue(QStringLiteral("window/geometry"), saveGeometry());
     settings_->setValue(QStringLiteral("window/state"), saveState());
+    const ViewMapping& view = canvas_->view().mapping;
+    settings_->setValue(QStringLiteral("view/zoom"), view.zoom);
+    settings_->setValue(QStringLiteral("view/originX"), view.origin.x);
+    settings_->setValue(QStringLiteral("view/originY"), view.origin.y);
+    settings_->setValue(QStringLiteral("view/incomingBeam"), beamAction_->isChecked());
   }
   event->accept();
 }

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "scene/scene_state.h"
+#include "scene/view_mapping.h"
 #include "formats/checkpoint.h"
 #include "window/background_scene_load.h"
 
@@ -83,6 +84,12 @@ class MainWindow : public QMainWindow {
   // Run > Adopt Best Mirror: the best-ever candidate becomes the user's
   // mirror, and the run restarts from it.
   void AdoptBestMirror();
+  // Edit > Edit Mirror: handles on the mirror, the source and the target.
+  void SetEditing(bool editing);
+  // View > Fit Scene: every point of the scene and the best mirror in view.
+  void FitScene();
+  // Everything a fit shows: the scene's points and the shown best mirror.
+  SceneBox SceneExtent() const;
   PlotWidget* plot() const { return plot_; }
   QDockWidget* plotDock() const { return plotDock_; }
   QString StatusLine() const;
@@ -127,6 +134,8 @@ class MainWindow : public QMainWindow {
   void ShowControls();
   void ShowAbout();
   void SetZoom(double zoom);
+  // An opened scene with points outside the view is fitted.
+  void FitIfOutside();
   // Generations per second over the last second or so of ticks.
   std::optional<double> MeasureRate(std::uint32_t generation);
 
@@ -147,6 +156,8 @@ class MainWindow : public QMainWindow {
   QAction* aimAction_ = nullptr;
   QAction* smoothAction_ = nullptr;
   QAction* undoAction_ = nullptr;
+  QAction* editAction_ = nullptr;
+  QAction* beamAction_ = nullptr;
   QAction* redoAction_ = nullptr;
   EditHistory* history_ = nullptr;
   QString sceneFile_;
