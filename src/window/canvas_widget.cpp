@@ -195,8 +195,13 @@ void CanvasWidget::ForwardMouse(MouseEventKind kind, const QMouseEvent* event) {
 }
 
 ScreenPoint CanvasWidget::EditPoint(const QMouseEvent* event) const {
-  const Point2 position = SceneAt(event->position());
-  const ScreenPoint pixel{static_cast<int>(std::floor(position.x)), static_cast<int>(std::floor(position.y))};
+  // Moved by as many scene pixels as the pointer, wherever on the handle
+  // it was taken.
+  const Point2 now = SceneAt(event->position());
+  const Point2 then = SceneAt(pressPosition_);
+  const ScreenPoint pixel{
+      heldFrom_.x + static_cast<int>(std::floor(now.x) - std::floor(then.x)),
+      heldFrom_.y + static_cast<int>(std::floor(now.y) - std::floor(then.y))};
   return (event->modifiers() & Qt::ShiftModifier) ? SnapToGrid(pixel, kSnapSpacing) : pixel;
 }
 
@@ -207,6 +212,9 @@ void CanvasWidget::EditPress(const QMouseEvent* event) {
   grip_ = GripAt(scene_.reflector, scene_.source, scene_.target, SceneAt(event->position()),
                  kGripRadius / view_.mapping.zoom);
   dragging_ = grip_.kind != EditGrip::Kind::kNothing;
+  if (grip_.kind == EditGrip::Kind::kVertex) heldFrom_ = scene_.reflector[grip_.vertex];
+  if (grip_.kind == EditGrip::Kind::kSource) heldFrom_ = scene_.source;
+  if (grip_.kind == EditGrip::Kind::kTarget) heldFrom_ = scene_.target;
   dragMoved_ = false;
   // Empty canvas: the drag pans the view.
   panning_ = !dragging_;

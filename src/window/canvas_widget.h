@@ -120,6 +120,7 @@ class CanvasWidget : public QWidget {
   bool panning_ = false;
   QPointF pressPosition_;
   Point2 pressOrigin_{0.0, 0.0};
+  ScreenPoint heldFrom_;  // where the held handle was at the press
   QScrollBar* horizontalBar_;
   QScrollBar* verticalBar_;
   bool settingBars_ = false;
