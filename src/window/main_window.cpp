@@ -589,7 +589,9 @@ bool MainWindow::SaveCheckpoint(const QString& path) {
   checkpoint.scene = SceneOfSnapshot(*snapshot, checkpoint.seed);
   checkpoint.generations = record->completedGenerations;
   checkpoint.generationLimit = scene_.runGenerationLimit();
-  checkpoint.randomState = RandomState();
+  // Where this run left the generator, which is not where the generator
+  // stands when an undo has brought the run back after another one drew.
+  checkpoint.randomState = record->boundaryState.value_or(RandomState());
   checkpoint.population = *population;
   checkpoint.bestEver = record->bestEver;
   scene_.currentOptimizer->UnlockState();

@@ -88,6 +88,8 @@ class MainWindow : public QMainWindow {
   void SetEditing(bool editing);
   // View > Fit Scene: every point of the scene and the best mirror in view.
   void FitScene();
+  // A scene with points outside the view is fitted (an opened one).
+  void FitIfOutside();
   // Everything a fit shows: the scene's points and the shown best mirror.
   SceneBox SceneExtent() const;
   PlotWidget* plot() const { return plot_; }
@@ -134,8 +136,6 @@ class MainWindow : public QMainWindow {
   void ShowControls();
   void ShowAbout();
   void SetZoom(double zoom);
-  // An opened scene with points outside the view is fitted.
-  void FitIfOutside();
   // Generations per second over the last second or so of ticks.
   std::optional<double> MeasureRate(std::uint32_t generation);
 

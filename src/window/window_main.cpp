@@ -157,6 +157,8 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   if (sceneRead) window.SetSceneFile(QString::fromStdString(options.sceneFile));
   if (checkpoint) window.UseCheckpoint(std::move(*checkpoint), QString::fromStdString(options.resumeFile));
   window.show();
+  // A scene whose points lie beyond the canvas is brought into view.
+  if (sceneRead || checkpoint) window.FitIfOutside();
   if (sceneError) {
     window.ReportError(QObject::tr("Cannot open the scene"), QString::fromStdString(*sceneError));
   }
