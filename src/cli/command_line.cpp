@@ -48,7 +48,7 @@ const std::set<std::string> kSingleValueOptions = {
     "--generations", "--seed",  "--scene", "--json",  "--checkpoint", "--checkpoint-every",
     "--resume",      "--history",
     "--png",         "--svg",   "--plot",  "--size",  "--jobs",       "--seeds",  "--out",
-    "--threads"};
+    "--threads",     "--plot-scale"};
 
 bool ParseUnsigned(const std::string& text, std::uint32_t& out) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
@@ -127,6 +127,7 @@ struct Parser {
   bool headless = false;
   bool version = false;
   std::string windowScene;
+  std::string plotScale;
   std::string generations, seed, size, jobs, seeds, checkpointEvery, threads;
   CommandLine result;
 
@@ -168,6 +169,10 @@ struct Parser {
     app.add_option("--plot", result.plotFile,
                    "draw the convergence plot (best, mean, best ever) as PNG or SVG")
         ->type_name("FILE.png|.svg");
+    app.add_option("--plot-scale", plotScale,
+                   "the plot's score axis: auto (logarithmic when the scores span more than\n"
+                   "two decades), linear or log")
+        ->type_name("auto|linear|log");
 
     app.add_option("FILE", windowScene, "open the window on this scene file")
         ->type_name("FILE.json");
@@ -352,6 +357,18 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       error = std::string("option ") + name + " needs --headless";
       return false;
     }
+  }
+  if (parser.app.count("--plot-scale")) {
+    const std::optional<PlotScale> scale = ParsePlotScale(parser.plotScale);
+    if (!scale) {
+      error = "--plot-scale takes auto, linear or log, not " + Quoted(parser.plotScale);
+      return false;
+    }
+    if (result.plotFile.empty()) {
+      error = "option --plot-scale needs --plot";
+      return false;
+    }
+    result.plotScale = *scale;
   }
   if (parser.app.count("--scene") && result.sceneFile.empty()) {
     error = "option --scene needs a file name";

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/plot_scale.h"
+
 namespace reflector {
 
 // What the command line asks for.
@@ -33,6 +35,7 @@ struct CommandLine {
   std::string pngFile;
   std::string svgFile;
   std::string plotFile;
+  PlotScale plotScale = PlotScale::kAuto;
   int width = 800;
   int height = 600;
 

@@ -451,7 +451,7 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   if (!options.plotFile.empty()) {
     std::string plot;
     const std::string title = plan.sceneName + ", seed " + std::to_string(plan.seed);
-    if (pictures->EncodePlot(plotRows, title, plotSvg, plot, error)) {
+    if (pictures->EncodePlot(plotRows, title, plotSvg, options.plotScale, plot, error)) {
       write(options.plotFile, plot);
     } else {
       std::fprintf(messages, "reflector: %s: cannot draw: %s\n", options.plotFile.c_str(),

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "formats/plot_scale.h"
 #include "optimizer/population.h"
 #include "optimizer/run_record.h"
 #include "optimizer/scene_snapshot.h"
@@ -24,7 +25,7 @@ class PictureOutput {
   // A convergence plot of the record's best, mean and best-ever scores against
   // generation, as PNG bytes (svg false) or an SVG document (svg true).
   virtual bool EncodePlot(const RunRecord& record, const std::string& title, bool svg,
-                          std::string& bytes, std::string& error) = 0;
+                          PlotScale scale, std::string& bytes, std::string& error) = 0;
 };
 
 }  // namespace reflector

@@ -95,9 +95,46 @@ Axis GenerationAxis(const PlotData& data) {
   return {data.firstGeneration, data.lastGeneration};
 }
 
+QPen SeriesPen(PlotSeries which) {
+  QColor color = PlotSeriesColor(which);
+  QPen pen;
+  switch (which) {
+    case PlotSeries::BestEver:
+      color.setAlpha(110);
+      pen = QPen(color, 6.0);
+      break;
+    case PlotSeries::Mean:
+      pen = QPen(color, 1.5, Qt::DashLine);
+      break;
+    case PlotSeries::Best:
+      pen = QPen(color, 1.5);
+      break;
+  }
+  pen.setJoinStyle(Qt::RoundJoin);
+  pen.setCapStyle(Qt::FlatCap);
+  return pen;
+}
+
 }  // namespace
 
-PlotData MakePlotData(const RunRecord& record, int columns) {
+std::vector<std::size_t> LabelsThatFit(const std::vector<int>& starts, const std::vector<int>& sizes,
+                                       int gap, int low, int high) {
+  std::vector<std::size_t> kept;
+  int end = low - gap;  // where the last kept label ends
+  for (std::size_t i = 0; i < starts.size() && i < sizes.size(); ++i) {
+    if (starts[i] < low || starts[i] + sizes[i] > high + 1) continue;
+    if (starts[i] < end + gap) continue;
+    kept.push_back(i);
+    end = starts[i] + sizes[i];
+  }
+  return kept;
+}
+
+int ShiftInside(int start, int size, int low, int high) {
+  return std::max(low, std::min(start, high + 1 - size));
+}
+
+PlotData MakePlotData(const RunRecord& record, int columns, PlotScale scale) {
   PlotData data;
   const std::vector<GenerationScores>& history = record.history;
   data.generations = history.size();
@@ -117,7 +154,11 @@ PlotData MakePlotData(const RunRecord& record, int columns) {
       }
     }
   }
-  data.logScale = highPositive > 0.0 && highPositive / lowPositive > kLogScaleRatio;
+  switch (scale) {
+    case PlotScale::kAuto: data.logScale = highPositive > 0.0 && highPositive / lowPositive > kLogScaleRatio; break;
+    case PlotScale::kLinear: data.logScale = false; break;
+    case PlotScale::kLog: data.logScale = highPositive > 0.0; break;
+  }
   // On a log axis a score of zero or below sits at the lowest positive score.
   const double logFloor = data.logScale ? std::log10(lowPositive) : 0.0;
 
@@ -254,22 +295,34 @@ void PaintConvergencePlot(QPainter& painter, const QRect& bounds, const PlotData
                    Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, title);
   painter.setFont(labelFont);
 
-  // The legend: one swatch and name per series, right-aligned above the axes.
+  // The legend: one swatch and name per series, right-aligned above the
+  // axes, drawn as the series are.
   {
     const QString names[kPlotSeriesCount] = {QStringLiteral("best"), QStringLiteral("mean"),
                                               QStringLiteral("best ever")};
-    constexpr int kSwatch = 24;
-    int x = area.right();
+    // Narrow plots get a tighter legend, so that all of it shows.
+    int swatch = 24;
+    int spacing = 3 * kPadding;
+    int needed = 0;
+    for (const QString& name : names) needed += metrics.horizontalAdvance(name) + 6 + swatch + spacing;
+    if (needed - spacing > area.right() - bounds.left() - kPadding) {
+      swatch = 14;
+      spacing = kPadding;
+      needed = 0;
+      for (const QString& name : names) needed += metrics.horizontalAdvance(name) + 6 + swatch + spacing;
+    }
+    // Ending where the axes end, unless it would then begin off the picture.
+    int x = std::max(area.right(), std::min(bounds.right() - 2, bounds.left() + kPadding + needed - spacing));
     const int y = area.top() - kPadding - line;
     for (int which = static_cast<int>(kPlotSeriesCount) - 1; which >= 0; --which) {
       const int textWidth = metrics.horizontalAdvance(names[which]);
       x -= textWidth;
       painter.setPen(Qt::black);
       painter.drawText(QRect(x, y, textWidth, line), Qt::AlignLeft | Qt::AlignVCenter, names[which]);
-      x -= 6 + kSwatch;
-      painter.setPen(QPen(PlotSeriesColor(static_cast<PlotSeries>(which)), 3));
-      painter.drawLine(x, y + line / 2, x + kSwatch, y + line / 2);
-      x -= 3 * kPadding;
+      x -= 6 + swatch;
+      painter.setPen(SeriesPen(static_cast<PlotSeries>(which)));
+      painter.drawLine(x, y + line / 2, x + swatch, y + line / 2);
+      x -= spacing;
     }
   }
 
@@ -288,30 +341,52 @@ void PaintConvergencePlot(QPainter& painter, const QRect& bounds, const PlotData
   const int xTickTarget = std::clamp(area.width() / std::max(1, 2 * widestLabel), 2, 8);
   const std::vector<double> xTicks = NiceTicks(xAxis.low, xAxis.high, xTickTarget, 1.0);
   const double xStep = xTicks.size() >= 2 ? xTicks[1] - xTicks[0] : 1.0;
+  // Where a narrow plot has no room for every label, some go: fewer labels,
+  // never overlapping ones.
+  std::vector<int> xs, starts, widths;
+  std::vector<QString> xLabels;
   for (double tick : xTicks) {
     const int x = static_cast<int>(std::lround(toPixel(tick, yAxis.low).x()));
+    xs.push_back(x);
+    xLabels.push_back(TickLabel(tick, xStep, false));
+    widths.push_back(metrics.horizontalAdvance(xLabels.back()) + 2);
+    // A label at an end moves inward rather than leave the picture.
+    starts.push_back(ShiftInside(x - widths.back() / 2, widths.back(), bounds.left(), bounds.right()));
+  }
+  const std::vector<std::size_t> xKept = LabelsThatFit(starts, widths, kPadding, bounds.left(), bounds.right());
+  for (std::size_t i = 0; i < xTicks.size(); ++i) {
     painter.setPen(gridPen);
-    painter.drawLine(x, area.top(), x, area.bottom());
+    painter.drawLine(xs[i], area.top(), xs[i], area.bottom());
     painter.setPen(Qt::black);
-    painter.drawLine(x, area.bottom() + 1, x, area.bottom() + kTickLength);
-    const QString label = TickLabel(tick, xStep, false);
-    const int width = metrics.horizontalAdvance(label);
-    painter.drawText(QRect(x - width / 2 - 1, area.bottom() + kTickLength + 3, width + 2, line),
-                     Qt::AlignCenter | Qt::TextSingleLine, label);
+    painter.drawLine(xs[i], area.bottom() + 1, xs[i], area.bottom() + kTickLength);
+  }
+  for (std::size_t i : xKept) {
+    painter.drawText(QRect(starts[i], area.bottom() + kTickLength + 3, widths[i], line),
+                     Qt::AlignCenter | Qt::TextSingleLine, xLabels[i]);
   }
   const std::vector<double> yTicks =
       data.logScale ? LogTicks(yAxis.low, yAxis.high) : NiceTicks(yAxis.low, yAxis.high, 6);
   const double yStep = yTicks.size() >= 2 ? yTicks[1] - yTicks[0] : 1.0;
+  // Bottom to top, as the values rise.
+  std::vector<int> ys, tops, heights;
   for (double tick : yTicks) {
     const int y = static_cast<int>(std::lround(toPixel(xAxis.low, tick).y()));
+    ys.push_back(y);
+    tops.push_back(-(y + line / 2));
+    heights.push_back(line);
+  }
+  const std::vector<std::size_t> yKept = LabelsThatFit(tops, heights, 2, -bounds.bottom(), -bounds.top());
+  for (std::size_t i = 0; i < yTicks.size(); ++i) {
     painter.setPen(gridPen);
-    painter.drawLine(area.left(), y, area.right(), y);
+    painter.drawLine(area.left(), ys[i], area.right(), ys[i]);
     painter.setPen(Qt::black);
-    painter.drawLine(area.left() - kTickLength, y, area.left() - 1, y);
-    const QString label = TickLabel(tick, yStep, data.logScale);
+    painter.drawLine(area.left() - kTickLength, ys[i], area.left() - 1, ys[i]);
+  }
+  for (std::size_t i : yKept) {
     const int right = area.left() - kTickLength - 3;
-    painter.drawText(QRect(right - 200, y - line / 2, 200, line),
-                     Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, label);
+    painter.drawText(QRect(right - 200, ys[i] - line / 2, 200, line),
+                     Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine,
+                     TickLabel(yTicks[i], yStep, data.logScale));
   }
 
   // Axis titles.
@@ -327,20 +402,20 @@ void PaintConvergencePlot(QPainter& painter, const QRect& bounds, const PlotData
                    data.logScale ? QStringLiteral("score (log scale)") : QStringLiteral("score"));
   painter.restore();
 
-  // The series, clipped to the axes' box; best ever last, on top.
+  // The series, clipped to the axes' box. Best ever, which the best often
+  // follows exactly, goes first as a broad pale band; mean dashed over it;
+  // best thin and solid on top: where all three meet, each still shows.
   if (data.hasPoints) {
     painter.save();
     painter.setClipRect(area.adjusted(0, 0, 1, 1));
     painter.setRenderHint(QPainter::Antialiasing, true);
     std::vector<QPointF> pixels;
-    for (PlotSeries which : {PlotSeries::Mean, PlotSeries::Best, PlotSeries::BestEver}) {
+    for (PlotSeries which : {PlotSeries::BestEver, PlotSeries::Mean, PlotSeries::Best}) {
       const std::vector<PlotPoint>& points = data.Points(which);
       if (points.empty()) continue;
       pixels.clear();
       for (const PlotPoint& point : points) pixels.push_back(toPixel(point.generation, point.value));
-      QPen pen(PlotSeriesColor(which), 2.0);
-      pen.setJoinStyle(Qt::RoundJoin);
-      painter.setPen(pen);
+      painter.setPen(SeriesPen(which));
       if (pixels.size() == 1) {
         painter.drawPoint(pixels.front());
       } else {
@@ -362,9 +437,9 @@ void PaintConvergencePlot(QPainter& painter, const QRect& bounds, const PlotData
 }
 
 void PaintConvergencePlot(QPainter& painter, const QRect& bounds, const RunRecord& record,
-                          const QString& title) {
+                          const QString& title, PlotScale scale) {
   const QFontMetrics metrics(PlotFont(), painter.device());
-  const PlotData data = MakePlotData(record, PlotArea(bounds, metrics).width());
+  const PlotData data = MakePlotData(record, PlotArea(bounds, metrics).width(), scale);
   PaintConvergencePlot(painter, bounds, data, title);
 }
 

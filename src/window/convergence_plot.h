@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "formats/plot_scale.h"
 #include "optimizer/run_record.h"
 
 class QFontMetrics;
@@ -49,8 +50,9 @@ struct PlotData {
   }
 };
 
-// columns: the plot area's width in pixels (at least 1 is used).
-PlotData MakePlotData(const RunRecord& record, int columns);
+// columns: the plot area's width in pixels (at least 1 is used). A log scale
+// asked for with no positive score stays linear.
+PlotData MakePlotData(const RunRecord& record, int columns, PlotScale scale = PlotScale::kAuto);
 
 // Round tick values from low to high, about `target` of them, spaced 1, 2 or 5
 // times a power of ten and never closer than minimumStep.
@@ -79,6 +81,14 @@ void PaintConvergencePlot(QPainter& painter, const QRect& bounds, const PlotData
 
 // Builds the plot data for bounds' plot area, then paints it.
 void PaintConvergencePlot(QPainter& painter, const QRect& bounds, const RunRecord& record,
-                          const QString& title);
+                          const QString& title, PlotScale scale = PlotScale::kAuto);
+
+// Keeps the labels that fit one after another: a label is left out when it
+// would overlap the last one kept (with gap pixels between) or reach outside
+// [low, high]. starts and sizes are along the axis; returns the kept indices.
+std::vector<std::size_t> LabelsThatFit(const std::vector<int>& starts, const std::vector<int>& sizes,
+                                       int gap, int low, int high);
+// A label's start moved just enough for it to lie within [low, high].
+int ShiftInside(int start, int size, int low, int high);
 
 }  // namespace reflector

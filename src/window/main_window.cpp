@@ -111,6 +111,17 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
       },
       this);
   scene_.beforeRestart_ = [this](RestartCause cause) { history_->RecordRestart(cause); };
+  plot_->rowAt_ = [this](std::uint32_t generation) -> std::optional<GenerationScores> {
+    if (!scene_.currentOptimizer) return std::nullopt;
+    std::optional<GenerationScores> row;
+    const RunRecord* record = nullptr;
+    scene_.currentOptimizer->LockState(nullptr, nullptr, &record);
+    if (generation >= record->firstGeneration && generation - record->firstGeneration < record->history.size()) {
+      row = record->history[generation - record->firstGeneration];
+    }
+    scene_.currentOptimizer->UnlockState();
+    return row;
+  };
   CreateMenus();
 
   connect(plot_, &PlotWidget::generationPicked, this, &MainWindow::ShowGeneration);
@@ -317,6 +328,19 @@ void MainWindow::CreateMenus() {
   beamAction_ = view->addAction(tr("&Incoming Beam"));
   beamAction_->setCheckable(true);
   connect(beamAction_, &QAction::toggled, canvas_, &CanvasWidget::SetIncomingBeam);
+  QMenu* scales = view->addMenu(tr("Plot &Scale"));
+  auto* scaleGroup = new QActionGroup(this);
+  const std::pair<QString, PlotScale> scaleChoices[] = {{tr("&Automatic"), PlotScale::kAuto},
+                                                        {tr("&Linear"), PlotScale::kLinear},
+                                                        {tr("L&ogarithmic"), PlotScale::kLog}};
+  for (const auto& choice : scaleChoices) {
+    const PlotScale scale = choice.second;
+    QAction* action = scales->addAction(choice.first);
+    action->setCheckable(true);
+    action->setChecked(scale == plotScale_);
+    scaleGroup->addAction(action);
+    connect(action, &QAction::triggered, this, [this, scale] { SetPlotScale(scale); });
+  }
   smoothAction_ = view->addAction(tr("&Smooth Lines"));
   smoothAction_->setCheckable(true);
   connect(smoothAction_, &QAction::toggled, canvas_, &CanvasWidget::SetSmooth);
@@ -635,9 +659,7 @@ bool MainWindow::ExportPlot(const QString& path) {
     record = *live;
     scene_.currentOptimizer->UnlockState();
   }
-  const QString title = tr("Convergence: %1, seed %2")
-                            .arg(sceneFile_.isEmpty() ? tr("Untitled") : QFileInfo(sceneFile_).fileName())
-                            .arg(record.startState.value_or(scene_.runSeed_));
+  const QString title = PlotTitle(record.startState.value_or(scene_.runSeed_));
   const QRect bounds(0, 0, kPlotExportWidth, kPlotExportHeight);
   QByteArray bytes;
   QBuffer buffer(&bytes);
@@ -648,12 +670,12 @@ bool MainWindow::ExportPlot(const QString& path) {
     generator.setSize(bounds.size());
     generator.setViewBox(bounds);
     QPainter painter(&generator);
-    PaintConvergencePlot(painter, bounds, record, title);
+    PaintConvergencePlot(painter, bounds, record, title, plotScale_);
   } else {
     QImage image(bounds.size(), QImage::Format_RGB32);
     {
       QPainter painter(&image);
-      PaintConvergencePlot(painter, bounds, record, title);
+      PaintConvergencePlot(painter, bounds, record, title, plotScale_);
     }
     image.save(&buffer, "PNG");
   }
@@ -809,7 +831,7 @@ void MainWindow::Tick() {
       status.bestEverGeneration = record->bestEver->generation;
     }
     // A few thousand points at most, whatever the run's length.
-    data = MakePlotData(*record, plot_->PlotColumns());
+    data = MakePlotData(*record, plot_->PlotColumns(), plotScale_);
     scene_.currentOptimizer->UnlockState();
   }
   if (status.generation == 0) status.best.reset();
@@ -830,6 +852,7 @@ void MainWindow::Tick() {
   redoAction_->setEnabled(history_->stack()->canRedo() && !scene_.drawing);
   if (HasUnsavedChanges() != isWindowModified()) UpdateTitle();
   plot_->SetData(std::move(data));
+  plot_->SetTitle(PlotTitle(seed));
   plot_->SetMarker(scene_.rewindGeneration());
 
   // repaint(), not update(): each tick paints at once, so a paint waiting for
@@ -840,6 +863,17 @@ void MainWindow::Tick() {
 QString MainWindow::StatusLine() const { return statusLabel_->text(); }
 
 QString MainWindow::SeedLine() const { return seedLabel_->text(); }
+
+QString MainWindow::PlotTitle(std::uint32_t seed) const {
+  return tr("Convergence: %1, seed %2")
+      .arg(sceneFile_.isEmpty() ? tr("Untitled") : QFileInfo(sceneFile_).fileName())
+      .arg(seed);
+}
+
+void MainWindow::SetPlotScale(PlotScale scale) {
+  plotScale_ = scale;
+  Tick();
+}
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (!MaybeKeepChanges()) {

@@ -15,6 +15,7 @@
 #include "scene/scene_state.h"
 #include "scene/view_mapping.h"
 #include "formats/checkpoint.h"
+#include "formats/plot_scale.h"
 #include "window/background_scene_load.h"
 
 class QAction;
@@ -96,6 +97,9 @@ class MainWindow : public QMainWindow {
   QDockWidget* plotDock() const { return plotDock_; }
   QString StatusLine() const;
   QString SeedLine() const;
+  // The plot's title: the scene's file (or Untitled) and the run's seed.
+  QString PlotTitle(std::uint32_t seed) const;
+  void SetPlotScale(PlotScale scale);
   const QString& sceneFile() const { return sceneFile_; }
   const QStringList& recentFiles() const { return recentFiles_; }
 
@@ -156,6 +160,7 @@ class MainWindow : public QMainWindow {
   QAction* aimAction_ = nullptr;
   QAction* smoothAction_ = nullptr;
   QAction* undoAction_ = nullptr;
+  PlotScale plotScale_ = PlotScale::kAuto;
   QAction* editAction_ = nullptr;
   QAction* beamAction_ = nullptr;
   QAction* redoAction_ = nullptr;

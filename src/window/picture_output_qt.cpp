@@ -82,7 +82,7 @@ bool QtPictureOutput::EncodeFramePng(const FrameScene& frame, const Population& 
 }
 
 bool QtPictureOutput::EncodePlot(const RunRecord& record, const std::string& title, bool svg,
-                                 std::string& bytes, std::string& error) {
+                                 PlotScale scale, std::string& bytes, std::string& error) {
   if (!EnsureApplication(error)) return false;
   const QString qtTitle = QString::fromStdString(title);
   const QRect bounds(0, 0, kPlotWidth, kPlotHeight);
@@ -94,7 +94,7 @@ bool QtPictureOutput::EncodePlot(const RunRecord& record, const std::string& tit
     }
     {
       QPainter painter(&image);
-      PaintConvergencePlot(painter, bounds, record, qtTitle);
+      PaintConvergencePlot(painter, bounds, record, qtTitle, scale);
     }
     return SavePng(image, bytes, error, "plot");
   }
@@ -120,7 +120,7 @@ bool QtPictureOutput::EncodePlot(const RunRecord& record, const std::string& tit
       error = "cannot start the SVG plot";
       return false;
     }
-    PaintConvergencePlot(painter, bounds, record, qtTitle);
+    PaintConvergencePlot(painter, bounds, record, qtTitle, scale);
     if (!painter.end()) {
       error = "cannot finish the SVG plot";
       return false;

@@ -28,7 +28,8 @@ class QtPictureOutput : public PictureOutput {
                       const SceneSnapshot& snapshot, int width, int height, std::string& png,
                       std::string& error) override;
 
-  bool EncodePlot(const RunRecord& record, const std::string& title, bool svg, std::string& bytes,
+  bool EncodePlot(const RunRecord& record, const std::string& title, bool svg, PlotScale scale,
+                  std::string& bytes,
                   std::string& error) override;
 
  private:

@@ -31,7 +31,15 @@ PlotWidget::PlotWidget(QWidget* parent) : QWidget(parent) {
   setFocusPolicy(Qt::NoFocus);
   setAttribute(Qt::WA_OpaquePaintEvent);
   setCursor(Qt::CrossCursor);
-  setToolTip(tr("Click or drag to show the best mirror of that generation; Escape returns to live"));
+  // The read-out follows the pointer.
+  setMouseTracking(true);
+  title_ = tr("Convergence");
+}
+
+void PlotWidget::SetTitle(const QString& title) {
+  if (title_ == title) return;
+  title_ = title;
+  update();
 }
 
 QRect PlotWidget::Area() const { return PlotArea(rect(), QFontMetrics(PlotFont(), this)); }
@@ -69,7 +77,7 @@ std::optional<std::uint32_t> PlotWidget::GenerationAt(int x) const {
 
 void PlotWidget::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  PaintConvergencePlot(painter, rect(), data_, tr("Convergence"));
+  PaintConvergencePlot(painter, rect(), data_, title_);
   if (marker_) {
     const QRect area = Area();
     const int x = XOfGeneration(*marker_);
@@ -79,6 +87,43 @@ void PlotWidget::paintEvent(QPaintEvent*) {
     painter.drawText(QRect(area.left() + 4, area.top() + 2, area.width() - 8, 20),
                      Qt::AlignLeft | Qt::AlignTop, tr("generation %1").arg(*marker_));
   }
+  PaintReadOut(painter);
+}
+
+void PlotWidget::PaintReadOut(QPainter& painter) {
+  if (!hovered_ || !rowAt_) return;
+  const std::optional<GenerationScores> row = rowAt_(*hovered_);
+  if (!row) return;
+  const QRect area = Area();
+  const int x = XOfGeneration(*hovered_);
+  painter.setPen(QPen(QColor(120, 120, 120), 1, Qt::DotLine));
+  painter.drawLine(x, area.top(), x, area.bottom());
+  const QString lines[] = {tr("generation %1").arg(*hovered_), tr("best %1").arg(row->best, 0, 'g', 10),
+                           tr("mean %1").arg(row->mean, 0, 'g', 10),
+                           tr("best ever %1").arg(row->bestEver, 0, 'g', 10)};
+  const QFontMetrics metrics(PlotFont(), this);
+  int width = 0;
+  for (const QString& text : lines) width = std::max(width, metrics.horizontalAdvance(text));
+  const int line = metrics.height();
+  QRect box(0, area.top() + 4, width + 12, 4 * line + 8);
+  // Beside the pointer's line, on the side with room, inside the axes.
+  box.moveLeft(x + 8 + box.width() <= area.right() ? x + 8 : std::max(area.left() + 2, x - 8 - box.width()));
+  painter.setFont(PlotFont());
+  painter.fillRect(box, QColor(255, 255, 255, 230));
+  painter.setPen(QColor(120, 120, 120));
+  painter.drawRect(box);
+  const PlotSeries order[] = {PlotSeries::Best, PlotSeries::Best, PlotSeries::Mean, PlotSeries::BestEver};
+  for (int i = 0; i < 4; ++i) {
+    painter.setPen(i == 0 ? QColor(Qt::black) : PlotSeriesColor(order[i]).darker(130));
+    painter.drawText(QRect(box.left() + 6, box.top() + 4 + i * line, width, line),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, lines[i]);
+  }
+}
+
+void PlotWidget::leaveEvent(QEvent*) {
+  if (!hovered_) return;
+  hovered_.reset();
+  update();
 }
 
 void PlotWidget::Pick(int x) {
@@ -94,8 +139,15 @@ void PlotWidget::mousePressEvent(QMouseEvent* event) {
 }
 
 void PlotWidget::mouseMoveEvent(QMouseEvent* event) {
-  if (!pressed_) return;
   const int x = static_cast<int>(event->position().x());
+  const QRect area = Area();
+  std::optional<std::uint32_t> hovered;
+  if (area.adjusted(-2, 0, 2, 0).contains(event->position().toPoint())) hovered = GenerationAt(x);
+  if (hovered != hovered_) {
+    hovered_ = hovered;
+    update();
+  }
+  if (!pressed_) return;
   if (std::abs(x - pressX_) > kDragThreshold) dragged_ = true;
   Pick(x);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "window/convergence_plot.h"
@@ -30,6 +32,14 @@ class PlotWidget : public QWidget {
   // The generation the canvas shows instead of live, marked on the plot.
   void SetMarker(std::optional<std::uint32_t> generation);
 
+  // The title above the plot: the scene and the seed.
+  void SetTitle(const QString& title);
+  const QString& title() const { return title_; }
+  // The recorded scores of a generation, for the read-out under the pointer.
+  std::function<std::optional<GenerationScores>(std::uint32_t generation)> rowAt_;
+  // The generation the pointer hovers over, if any.
+  std::optional<std::uint32_t> hovered() const { return hovered_; }
+
   // Escape during a drag: the rest of it picks nothing.
   void CancelPick() { pressed_ = false; }
 
@@ -48,13 +58,21 @@ class PlotWidget : public QWidget {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
 
  private:
+  // Generation, best, mean and best ever where the pointer is, in a box on
+  // the side away from it.
+  void PaintReadOut(QPainter& painter);
+
   QRect Area() const;
   void Pick(int x);
 
   PlotData data_;
   std::optional<std::uint32_t> marker_;
+  std::optional<std::uint32_t> hovered_;
+  int hoverX_ = 0;
+  QString title_;
   int pressX_ = 0;
   bool pressed_ = false;
   bool dragged_ = false;

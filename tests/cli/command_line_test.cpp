@@ -217,5 +217,16 @@ TEST(ParseCommandLine, MessagesNameTheOptionAndEscapeTheValue) {
   EXPECT_EQ(error, "option --json needs --headless");
 }
 
+TEST(ParseCommandLine, ThePlotScaleIsOneOfThreeAndGoesWithAPlot) {
+  CommandLine c;
+  std::string error;
+  ASSERT_TRUE(Parse({"--headless", "--plot", "p.png", "--plot-scale", "linear"}, c, error)) << error;
+  EXPECT_EQ(c.plotScale, PlotScale::kLinear);
+  EXPECT_FALSE(Parse({"--headless", "--plot", "p.png", "--plot-scale", "logarithmic"}, c, error));
+  EXPECT_EQ(error, "--plot-scale takes auto, linear or log, not 'logarithmic'");
+  EXPECT_FALSE(Parse({"--headless", "--plot-scale", "log"}, c, error));
+  EXPECT_EQ(error, "option --plot-scale needs --plot");
+}
+
 }  // namespace
 }  // namespace reflector

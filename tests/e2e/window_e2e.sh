@@ -63,8 +63,8 @@ grep -q '"bestMirror": \[\[' "$saved" || fail "the saved scene lacks the best mi
 cmp -s "$work/from_scene.json" "$work/from_saved.json" || fail "the saved scene runs differently"
 
 # Let the plot fill a little, then P: two pictures a second apart are the same.
-plotted() { screenshot; [ "$(count 2CA02C 800 0 400 600)" -ge 150 ]; }
-eventually 20 "the plot shows no best-ever line" plotted
+plotted() { screenshot; [ "$(count 1F77B4 800 0 400 600)" -ge 60 ]; }
+eventually 20 "the plot shows no best line" plotted
 # The save message must have gone, or its going looks like a change.
 while (( SECONDS - saved_at < 6 )); do sleep 0.2; done
 key p

@@ -579,6 +579,36 @@ TEST_F(MainWindowTest, TeachingControlsAreInTheRunMenu) {
   EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), 2 * kGenerations);  // at the limit
 }
 
+// The plot names the scene and the seed, reads out the generation under
+// the pointer from the run's own rows, and takes the scale asked for.
+TEST_F(MainWindowTest, ThePlotNamesItsRunAndReadsOutTheHoveredGeneration) {
+  scene.PrepareFrame();
+  WaitUntilDone(scene);
+  window->plot()->resize(360, 300);
+  window->Tick();
+  PlotWidget& plot = *window->plot();
+  EXPECT_EQ(plot.title(), QStringLiteral("Convergence: Untitled, seed 1"));
+  const int x = plot.XOfGeneration(20);
+  QMouseEvent move(QEvent::MouseMove, QPointF(x, 150), plot.mapToGlobal(QPointF(x, 150)), Qt::NoButton,
+                   Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(&plot, &move);
+  ASSERT_EQ(plot.hovered(), std::optional<std::uint32_t>(20));
+  const std::optional<GenerationScores> row = plot.rowAt_(20);
+  ASSERT_TRUE(row.has_value());
+  const OptimizerState state = CopyState(*scene.currentOptimizer);
+  EXPECT_EQ(std::bit_cast<std::uint64_t>(row->best),
+            std::bit_cast<std::uint64_t>(state.record.history[20 - state.record.firstGeneration].best));
+  EXPECT_FALSE(plot.rowAt_(kGenerations + 1).has_value());
+  QEvent leave(QEvent::Leave);
+  QApplication::sendEvent(&plot, &leave);
+  EXPECT_FALSE(plot.hovered().has_value());
+
+  FindAction(*window, "Logarithmic")->trigger();
+  EXPECT_TRUE(plot.data().logScale);
+  FindAction(*window, "Linear")->trigger();
+  EXPECT_FALSE(plot.data().logScale);
+}
+
 TEST(MainWindowFiles, ANameTypedWithoutASuffixGetsJson) {
   EXPECT_EQ(MainWindow::WithJsonSuffix(QStringLiteral("/tmp/name")), QStringLiteral("/tmp/name.json"));
   EXPECT_EQ(MainWindow::WithJsonSuffix(QStringLiteral("/tmp/a.b/name")), QStringLiteral("/tmp/a.b/name.json"));

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFontMetrics>
 #include <QImage>
+#include <QPainter>
 #include <QXmlStreamReader>
 #include <chrono>
 #include <cmath>
@@ -176,6 +177,62 @@ TEST(ConvergencePlotDataTest, LogarithmicOnlyForScoresSpanningMoreThanTheRatio) 
   EXPECT_FALSE(empty.logScale);
 }
 
+// The scale asked for wins over the automatic choice; a log scale needs a
+// positive score.
+TEST(ConvergencePlotDataTest, TheScaleCanBeChosen) {
+  EXPECT_FALSE(MakePlotData(SyntheticRecord(200, 150000, 1000), 500, PlotScale::kLinear).logScale);
+  EXPECT_TRUE(MakePlotData(SyntheticRecord(200, 2300, 2250), 500, PlotScale::kLog).logScale);
+  RunRecord zeros;
+  zeros.history.assign(10, GenerationScores{});
+  EXPECT_FALSE(MakePlotData(zeros, 500, PlotScale::kLog).logScale);
+  EXPECT_EQ(ParsePlotScale("log"), PlotScale::kLog);
+  EXPECT_FALSE(ParsePlotScale("Log").has_value());
+}
+
+// Labels that would touch are left out, first come first kept, and so are
+// those reaching beyond the bounds.
+TEST(ConvergencePlotDataTest, OnlyLabelsThatFitAreKept) {
+  EXPECT_EQ(LabelsThatFit({0, 30, 50, 90}, {25, 25, 25, 25}, 8, 0, 200), (std::vector<std::size_t>{0, 2, 3}));
+  EXPECT_EQ(LabelsThatFit({-5, 40, 180}, {20, 20, 30}, 4, 0, 200), (std::vector<std::size_t>{1}));
+  EXPECT_TRUE(LabelsThatFit({}, {}, 4, 0, 10).empty());
+}
+
+// At the plot's smallest size, no two tick labels overlap: painted one by
+// one, each label's black pixels lie apart from the others'.
+TEST(PicturePlotTest, AtTheSmallestWidthNoTickLabelsCollide) {
+  const RunRecord record = SyntheticRecord(100000, 150000, 2000);
+  for (const QSize size : {QSize(220, 180), QSize(260, 200), QSize(440, 300)}) {
+    QImage image(size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    PaintConvergencePlot(painter, image.rect(), record, QStringLiteral("t"));
+    painter.end();
+    const QRect area = PlotArea(image.rect(), QFontMetrics(PlotFont(), &image));
+    // The generation labels' row, below the axes: columns with ink, where
+    // gaps under 4 pixels join a label's letters into one run. Labels that
+    // ran together would make a run wider than the widest label.
+    const QFontMetrics metrics(PlotFont(), &image);
+    const int top = area.bottom() + 6;
+    const int widest = metrics.horizontalAdvance(QStringLiteral("100000")) + 2;
+    int runStart = -1, lastInk = -100, widestRun = 0, runs = 0;
+    for (int x = 0; x < image.width(); ++x) {
+      bool ink = false;
+      for (int y = top; y < top + metrics.height() && y < image.height(); ++y) {
+        ink |= image.pixelColor(x, y).lightness() < 160;
+      }
+      if (!ink) continue;
+      if (x - lastInk > 4) {
+        runStart = x;
+        ++runs;
+      }
+      lastInk = x;
+      widestRun = std::max(widestRun, x - runStart + 1);
+    }
+    // Fewer labels where the plot is narrow, but always one.
+    EXPECT_GE(runs, size.width() >= 440 ? 2 : 1) << size.width();
+    EXPECT_LE(widestRun, widest) << size.width() << ": tick labels ran together";
+  }
+}
+
 TEST(ConvergencePlotDataTest, DecimationKeepsEveryColumnsLowAndHigh) {
   RunRecord record = SyntheticRecord(100000, 5000, 4000);
   record.firstGeneration = 11;
@@ -228,15 +285,26 @@ TEST(PicturePlotTest, PngDrawsTheThreeSeriesInsideTheAxes) {
   QtPictureOutput output;
   std::string png, error;
   ASSERT_TRUE(output.EncodePlot(SyntheticRecord(5000, 150000, 2000), "default scene, seed 1",
-                                false, png, error))
+                                false, PlotScale::kAuto, png, error))
       << error;
   const QImage image = Decode(png, "PNG");
   ASSERT_EQ(image.size(), QSize(QtPictureOutput::kPlotWidth, QtPictureOutput::kPlotHeight));
   const QRect area = PlotArea(image.rect(), QFontMetrics(PlotFont()));
   const QRect inside = area.adjusted(1, 1, -1, -1);
-  for (PlotSeries which : {PlotSeries::Best, PlotSeries::Mean, PlotSeries::BestEver}) {
-    EXPECT_GT(CountColor(image, inside, PlotSeriesColor(which)), 200) << static_cast<int>(which);
+  // Best solid on top, mean dashed, best ever a pale band under both.
+  EXPECT_GT(CountColor(image, inside, PlotSeriesColor(PlotSeries::Best)), 200);
+  EXPECT_GT(CountColor(image, inside, PlotSeriesColor(PlotSeries::Mean)), 100);
+  EXPECT_EQ(CountColor(image, inside, PlotSeriesColor(PlotSeries::BestEver)), 0);
+  int pale = 0;
+  const QColor band = PlotSeriesColor(PlotSeries::BestEver);
+  for (int y = inside.top(); y <= inside.bottom(); ++y) {
+    for (int x = inside.left(); x <= inside.right(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      // Lighter than the series' colour, with its hue: green above red and blue.
+      pale += c.green() > band.green() && c.green() - c.red() > 30 && c.green() - c.blue() > 30;
+    }
   }
+  EXPECT_GT(pale, 1000);
   // The title and the tick labels are black text outside the axes.
   EXPECT_GT(CountColor(image, QRect(0, 0, image.width(), area.top() - 20), Qt::black), 20);
   EXPECT_GT(CountColor(image, QRect(0, area.top(), area.left() - 1, area.height()), Qt::black), 20);
@@ -247,7 +315,7 @@ TEST(PicturePlotTest, SvgIsWellFormedAndCarriesTheTitle) {
   QtPictureOutput output;
   std::string svg, error;
   ASSERT_TRUE(output.EncodePlot(SyntheticRecord(5000, 150000, 2000), "default scene, seed 1",
-                                true, svg, error))
+                                true, PlotScale::kAuto, svg, error))
       << error;
   QXmlStreamReader reader(QByteArray::fromStdString(svg));
   bool titleInText = false;
@@ -269,8 +337,8 @@ TEST(PicturePlotTest, SvgIsWellFormedAndCarriesTheTitle) {
 TEST(PicturePlotTest, EmptyHistoryPlotsAxesAndANote) {
   QtPictureOutput output;
   std::string png, svg, error;
-  ASSERT_TRUE(output.EncodePlot(RunRecord{}, "empty", false, png, error)) << error;
-  ASSERT_TRUE(output.EncodePlot(RunRecord{}, "empty", true, svg, error)) << error;
+  ASSERT_TRUE(output.EncodePlot(RunRecord{}, "empty", false, PlotScale::kAuto, png, error)) << error;
+  ASSERT_TRUE(output.EncodePlot(RunRecord{}, "empty", true, PlotScale::kAuto, svg, error)) << error;
   EXPECT_NE(svg.find("no generations"), std::string::npos);
   const QImage image = Decode(png, "PNG");
   const QRect area = PlotArea(image.rect(), QFontMetrics(PlotFont()));
@@ -291,11 +359,11 @@ TEST(PicturePlotTest, MillionGenerationsPlotFromTheirEnvelope) {
   const auto start = std::chrono::steady_clock::now();
   const PlotData data = MakePlotData(record, 780);
   const auto dataDone = std::chrono::steady_clock::now();
-  ASSERT_TRUE(output.EncodePlot(record, "a million generations", false, png, error)) << error;
+  ASSERT_TRUE(output.EncodePlot(record, "a million generations", false, PlotScale::kAuto, png, error)) << error;
   const auto pngDone = std::chrono::steady_clock::now();
-  ASSERT_TRUE(output.EncodePlot(record, "a million generations", false, png, error)) << error;
+  ASSERT_TRUE(output.EncodePlot(record, "a million generations", false, PlotScale::kAuto, png, error)) << error;
   const auto pngAgainDone = std::chrono::steady_clock::now();
-  ASSERT_TRUE(output.EncodePlot(record, "a million generations", true, svg, error)) << error;
+  ASSERT_TRUE(output.EncodePlot(record, "a million generations", true, PlotScale::kAuto, svg, error)) << error;
   const auto svgDone = std::chrono::steady_clock::now();
   using Ms = std::chrono::duration<double, std::milli>;
   std::printf(
