@@ -292,7 +292,10 @@ void PaintConvergencePlot(QPainter& painter, const QRect& bounds, const PlotData
   painter.setFont(titleFont);
   painter.drawText(QRect(bounds.left(), bounds.top() + kPadding, bounds.width(),
                          (kTitlePixelSize * 3) / 2),
-                   Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine, title);
+                   Qt::AlignHCenter | Qt::AlignVCenter | Qt::TextSingleLine,
+                   // A narrow plot shortens the title in the middle rather than cut it.
+                   QFontMetrics(titleFont, painter.device())
+                       .elidedText(title, Qt::ElideMiddle, bounds.width() - 2 * kPadding));
   painter.setFont(labelFont);
 
   // The legend: one swatch and name per series, right-aligned above the

@@ -107,7 +107,10 @@ void PlotWidget::PaintReadOut(QPainter& painter) {
   const int line = metrics.height();
   QRect box(0, area.top() + 4, width + 12, 4 * line + 8);
   // Beside the pointer's line, on the side with room, inside the axes.
-  box.moveLeft(x + 8 + box.width() <= area.right() ? x + 8 : std::max(area.left() + 2, x - 8 - box.width()));
+  int left = x + 8 + box.width() <= area.right() ? x + 8 : x - 8 - box.width();
+  // Where neither side has room (a narrow dock), within the widget still.
+  left = std::clamp(left, 0, std::max(0, this->width() - box.width()));
+  box.moveLeft(left);
   painter.setFont(PlotFont());
   painter.fillRect(box, QColor(255, 255, 255, 230));
   painter.setPen(QColor(120, 120, 120));
