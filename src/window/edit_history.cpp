@@ -82,7 +82,9 @@ EditHistory::EditHistory(Capture capture, Restore restore, QObject* parent)
 }
 
 EditHistory::~EditHistory() {
-  // The steps unregister themselves as the stack deletes them.
+  // The steps unregister themselves as the stack deletes them; nobody is
+  // told, since whoever listens may be half destroyed already.
+  stack_->blockSignals(true);
   stack_->clear();
 }
 

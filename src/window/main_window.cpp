@@ -176,8 +176,11 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
-  // The scene outlives the window and its history.
+  // The scene outlives the window and its history; the history goes first,
+  // while the window its signals reach is whole.
   scene_.beforeRestart_ = nullptr;
+  delete history_;
+  history_ = nullptr;
 }
 
 void MainWindow::Undo() {

@@ -4,7 +4,8 @@
 #  (a) a run saved as checkpoint A, thrown away by three pointer moves and
 #      brought back by one Ctrl+Z, saved as B: B is a straight run's state;
 #      then, paused, thrown away by the space bar and brought back: B = A;
-#  (b) in the editing mode, a vertex dragged by (30, 40), saved; Ctrl+Z, saved;
+#  (b) in the editing mode, a vertex dragged by (30, 40), saved under a name
+#      typed without .json; Ctrl+Z, saved;
 #  (c) a vertex inserted by a double-click and removed by Delete, both undone;
 #  (d) a scene beyond the canvas, opened, is fitted into view;
 #  (f) an interrupted headless run's checkpoint opened from the command line,
@@ -90,7 +91,11 @@ key e
 xdotool mousemove $((482 + ox + 1)) $((150 + oy - 1)) mousedown 1
 xdotool mousemove $((482 + ox + 16)) $((150 + oy + 19))
 xdotool mousemove $((482 + ox + 31)) $((150 + oy + 39)) mouseup 1
-save_scene "$work/moved.json"
+# Typed without a suffix, the name gets .json.
+key ctrl+s
+dialog_type "Save Scene" "$work/moved"
+eventually 10 "saving as 'moved' did not write moved.json" test -s "$work/moved.json"
+[ ! -e "$work/moved" ] || fail "saving as 'moved' wrote a file without the suffix"
 [ "$(mirror_of "$work/moved.json")" = '"reflector": [[470, 70], [512, 190], [486, 230], [480, 320]]' ] ||
   fail "the dragged vertex did not move by (30, 40): $(mirror_of "$work/moved.json")"
 key ctrl+z
