@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/batch_child.h"
+#include "cli/other_optimizer_runner.h"
 #include "cli/batch_runner.h"
 #include "cli/command_line.h"
 #include "cli/headless_runner.h"
@@ -67,7 +68,12 @@ int main(int argc, char** argv) {
       return PrintToStdout(options.helpText);
     case CommandLine::Mode::Version:
       return PrintToStdout(std::string("reflector ") + REFLECTOR_VERSION + "\n");
+    case CommandLine::Mode::ListAlgorithms:
+      return PrintToStdout(reflector::AlgorithmListText());
     case CommandLine::Mode::Headless: {
+      if (options.algorithm != reflector::kBuiltInAlgorithm) {
+        return RunWithLimits([&] { return reflector::RunOtherHeadless(options, stderr); });
+      }
       reflector::CatchInterrupts();
       // Until the run has begun (reading a large scene can take seconds),
       // there is nothing to save: a signal ends the process at once.

@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include "other_optimizers/algorithm_catalogue.h"
+
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <set>
 #include <string_view>
 #include <thread>
@@ -48,7 +51,7 @@ const std::set<std::string> kSingleValueOptions = {
     "--generations", "--seed",  "--scene", "--json",  "--checkpoint", "--checkpoint-every",
     "--resume",      "--history",
     "--png",         "--svg",   "--plot",  "--size",  "--jobs",       "--seeds",  "--out",
-    "--threads",     "--plot-scale"};
+    "--threads",     "--plot-scale", "--algorithm", "--evaluations", "--radius"};
 
 bool ParseUnsigned(const std::string& text, std::uint32_t& out) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
@@ -126,6 +129,8 @@ struct Parser {
   CLI::App* batch = nullptr;
   bool headless = false;
   bool version = false;
+  bool listAlgorithms = false;
+  std::string evaluations, radius;
   std::string windowScene;
   std::string plotScale;
   std::string generations, seed, size, jobs, seeds, checkpointEvery, threads;
@@ -135,6 +140,7 @@ struct Parser {
     app.footer(kFooter);
     app.set_help_flag("-h,--help", "show this help and exit");
     app.add_flag("--version", version, "show the version and exit");
+    app.add_flag("--list-algorithms", listAlgorithms, "list the optimisers --algorithm takes and exit");
     app.add_flag("--headless", headless,
                  "run the optimiser without a window and print a summary");
     app.add_flag("--reset-settings", result.resetSettings,
@@ -211,6 +217,21 @@ struct Parser {
     target.add_option("--scene", result.sceneFile, "read the scene from a JSON file")
         ->type_name("FILE");
     target
+        .add_option("--algorithm", result.algorithm,
+                    "the optimiser: reflector (the built-in scheme, the default) or another\n"
+                    "from --list-algorithms, on the same scoring")
+        ->type_name("NAME");
+    target
+        .add_option("--evaluations", evaluations,
+                    "the budget in scorings of a candidate (the built-in scheme spends ten\n"
+                    "a generation: E/10 generations, rounded up)")
+        ->type_name("E");
+    target
+        .add_option("--radius", radius,
+                    "another algorithm searches each coordinate within R pixels of the\n"
+                    "starting mirror's (default 50)")
+        ->type_name("R");
+    target
         .add_option("--threads", threads,
                     "threads scoring each generation (default: one per core); the\n"
                     "result is the same bits with any number")
@@ -269,6 +290,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
     out.mode = CommandLine::Mode::Version;
     return true;
   }
+  if (parser.listAlgorithms) {
+    out = CommandLine{};
+    out.mode = CommandLine::Mode::ListAlgorithms;
+    return true;
+  }
 
   CommandLine& result = parser.result;
   const bool batch = parser.batch->parsed();
@@ -291,6 +317,56 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       return false;
     }
     result.generations = value;
+  }
+  if (given("--evaluations")) {
+    std::uint64_t value = 0;
+    const std::string& text = parser.evaluations;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || text[0] < '0' || text[0] > '9' || ec != std::errc() ||
+        end != text.data() + text.size() || value == 0) {
+      error = "--evaluations needs a whole number of at least 1, not " + Quoted(text);
+      return false;
+    }
+    if (given("--generations")) {
+      error = "give --generations or --evaluations, not both";
+      return false;
+    }
+    result.evaluations = value;
+  }
+  if (given("--radius")) {
+    double value = 0.0;
+    const std::string& text = parser.radius;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !(value > 0.0) ||
+        !std::isfinite(value)) {
+      error = "--radius needs a positive number of pixels, not " + Quoted(text);
+      return false;
+    }
+    result.radius = value;
+  }
+  if (!FindAlgorithm(result.algorithm)) {
+    error = "no algorithm " + Quoted(result.algorithm) + " ('reflector --list-algorithms' lists them)";
+    return false;
+  }
+  if (result.algorithm != "reflector") {
+    if (result.mode != CommandLine::Mode::Headless) {
+      error = "--algorithm " + result.algorithm + " runs with --headless (the window runs the built-in scheme)";
+      return false;
+    }
+    for (const char* name : {"--resume", "--checkpoint", "--png", "--svg", "--plot"}) {
+      if (given(name)) {
+        error = std::string(name) + " is for the built-in scheme, not --algorithm " + result.algorithm;
+        return false;
+      }
+    }
+  } else if (result.evaluations) {
+    // Ten scorings a generation.
+    const std::uint64_t generations = (*result.evaluations + 9) / 10;
+    if (generations > UINT32_MAX) {
+      error = "--evaluations for the built-in scheme is at most 42949672950";
+      return false;
+    }
+    result.generations = static_cast<std::uint32_t>(generations);
   }
   if (given("--seed")) {
     std::uint32_t value = 0;

@@ -12,7 +12,7 @@ namespace reflector {
 
 // What the command line asks for.
 struct CommandLine {
-  enum class Mode { Window, Headless, Batch, Help, Version };
+  enum class Mode { Window, Headless, Batch, Help, Version, ListAlgorithms };
   Mode mode = Mode::Window;
 
   // The run: the window, --headless and each batch job.
@@ -23,6 +23,12 @@ struct CommandLine {
   // Threads scoring each generation; 0: one per core (a batch's runs: the
   // cores divided between its jobs). The bits do not depend on it.
   unsigned threads = 0;
+  // The optimiser: the built-in scheme ("reflector") or another algorithm's
+  // name, with a budget of scorings (the built-in scheme spends ten a
+  // generation) and the box around the starting mirror.
+  std::string algorithm = "reflector";
+  std::optional<std::uint64_t> evaluations;
+  double radius = 50.0;
 
   // Headless outputs; empty: not written. "-" is standard output for --json.
   std::string jsonFile;

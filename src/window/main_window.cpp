@@ -368,13 +368,13 @@ void MainWindow::SetEditing(bool editing) {
                            editing ? 8000 : 2000);
 }
 
-SceneBox MainWindow::SceneExtent() const {
+SceneBox MainWindow::SceneExtent(bool withBestMirror) const {
   SceneBox box;
   box.Add(std::span<const ScreenPoint>(scene_.reflector));
   box.Add(ToPoint2(scene_.source));
   box.Add(ToPoint2(scene_.target));
   box.Add(ToPoint2(scene_.aim));
-  if (scene_.currentOptimizer && scene_.running) {
+  if (withBestMirror && scene_.currentOptimizer && scene_.running) {
     const Population* population = nullptr;
     scene_.currentOptimizer->LockState(&population, nullptr);
     const int best = population->bestIndex >= 0 ? population->bestIndex : 0;
@@ -857,7 +857,9 @@ void MainWindow::Tick() {
                .arg(line);
   }
   statusLabel_->setText(line);
-  canvas_->UpdateScrollBars(SceneExtent());
+  // The user's points only: a candidate reaching past the canvas's edge is
+  // common, and bars over the canvas would hide part of the frame.
+  canvas_->UpdateScrollBars(SceneExtent(false));
   seedLabel_->setText(tr("seed %1").arg(seed));
   pauseAction_->setChecked(scene_.paused());
   undoAction_->setEnabled(history_->stack()->canUndo() || scene_.drawing);

@@ -91,8 +91,9 @@ class MainWindow : public QMainWindow {
   void FitScene();
   // A scene with points outside the view is fitted (an opened one).
   void FitIfOutside();
-  // Everything a fit shows: the scene's points and the shown best mirror.
-  SceneBox SceneExtent() const;
+  // Everything a fit shows: the scene's points and, when asked, the shown
+  // best mirror.
+  SceneBox SceneExtent(bool withBestMirror = true) const;
   PlotWidget* plot() const { return plot_; }
   QDockWidget* plotDock() const { return plotDock_; }
   QString StatusLine() const;

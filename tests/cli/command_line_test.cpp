@@ -217,6 +217,38 @@ TEST(ParseCommandLine, MessagesNameTheOptionAndEscapeTheValue) {
   EXPECT_EQ(error, "option --json needs --headless");
 }
 
+// Another optimiser runs headless within a budget of scorings; for the
+// built-in scheme a budget is ten scorings a generation.
+TEST(ParseCommandLine, AlgorithmsTakeABudgetOfEvaluations) {
+  CommandLine c;
+  std::string error;
+  ASSERT_TRUE(Parse({"--headless", "--algorithm", "cmaes", "--evaluations", "20000", "--radius", "7.5"}, c, error))
+      << error;
+  EXPECT_EQ(c.algorithm, "cmaes");
+  EXPECT_EQ(c.evaluations, std::optional<std::uint64_t>(20000));
+  EXPECT_EQ(c.radius, 7.5);
+  ASSERT_TRUE(Parse({"--headless", "--evaluations", "25"}, c, error)) << error;
+  EXPECT_EQ(c.algorithm, "reflector");
+  EXPECT_EQ(c.generations, std::optional<std::uint32_t>(3));
+  ASSERT_TRUE(Parse({"--list-algorithms"}, c, error)) << error;
+  EXPECT_EQ(c.mode, CommandLine::Mode::ListAlgorithms);
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"--headless", "--algorithm", "nelder"}, "no algorithm 'nelder' ('reflector --list-algorithms' lists them)"},
+      {{"--algorithm", "de"}, "--algorithm de runs with --headless (the window runs the built-in scheme)"},
+      {{"--headless", "--algorithm", "de", "--checkpoint", "c.json"},
+       "--checkpoint is for the built-in scheme, not --algorithm de"},
+      {{"--headless", "--evaluations", "0"}, "--evaluations needs a whole number of at least 1, not '0'"},
+      {{"--headless", "--evaluations", "10", "--generations", "1"}, "give --generations or --evaluations, not both"},
+      {{"--headless", "--radius", "-1"}, "--radius needs a positive number of pixels, not '-1'"},
+      {{"--headless", "--radius", "nan"}, "--radius needs a positive number of pixels, not 'nan'"},
+  };
+  for (const auto& [args, message] : refused) {
+    EXPECT_FALSE(Parse(args, c, error)) << message;
+    EXPECT_EQ(error, message);
+  }
+}
+
 TEST(ParseCommandLine, ThePlotScaleIsOneOfThreeAndGoesWithAPlot) {
   CommandLine c;
   std::string error;

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUndoStack>
@@ -159,6 +160,18 @@ TEST_F(EditingTest, TheViewZoomsAboutThePointerScrollsAndFitsAnOpenedScene) {
     EXPECT_TRUE(shown.x >= 0 && shown.x < 800 && shown.y >= 0 && shown.y < 600) << shown.x << ", " << shown.y;
   }
   EXPECT_LT(view.zoom, 1.0);
+  // Everything in view: no scroll bars over the canvas. Scrolled away, they
+  // come.
+  window->Tick();
+  for (QScrollBar* bar : canvas().findChildren<QScrollBar*>()) EXPECT_FALSE(bar->isVisible());
+  canvas().show();
+  QWheelEvent away(at, canvas().mapToGlobal(at), QPoint(), QPoint(0, -2400), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&canvas(), &away);
+  window->Tick();
+  int shown = 0;
+  for (QScrollBar* bar : canvas().findChildren<QScrollBar*>()) shown += bar->isVisibleTo(&canvas());
+  EXPECT_EQ(shown, 1);
   for (QAction* action : window->findChildren<QAction*>()) {
     if (action->text() == "&Actual Size") action->trigger();
   }
