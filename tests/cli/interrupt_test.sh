@@ -24,6 +24,14 @@ interrupt() {  # SIGNAL STATUS [extra options...]
   "$reflector" --headless --generations $total --seed 9 --json "$work/out.json" "$@" \
     2> "$work/messages" &
   local pid=$!
+  # Until its handlers are in place a background job ignores SIGINT (the
+  # shell's doing), and a slow start (a sanitizer's) can take longer than
+  # any fixed wait: look for the handler, then let generations begin.
+  local waited=0
+  until (( 0x$(awk '/^SigCgt/ {print $2}' "/proc/$pid/status" 2>/dev/null || echo 0) & 2 )); do
+    (( waited++ < 100 )) || break
+    sleep 0.05
+  done
   sleep 0.3
   kill "-$signal" "$pid"
   local status=0
