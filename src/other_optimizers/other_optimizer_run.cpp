@@ -69,12 +69,16 @@ bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std:
     const pagmo::problem problem{MirrorProblem(ledger, radius)};
     // The user's mirror first, then the rest drawn in the box by the
     // library's own generator from the seed.
-    pagmo::population population{problem, 0u, seed};
     pagmo::detail::random_engine_type engine(seed);
-    population.push_back(CoordinatesOf(scene.vertices));
-    for (unsigned i = 1; i < entry->populationSize; ++i) {
-      population.push_back(pagmo::random_decision_vector(problem, engine));
-    }
+    auto drawPopulation = [&](const std::vector<double>& first) {
+      pagmo::population drawn{problem, 0u, seed};
+      drawn.push_back(first);
+      for (unsigned i = 1; i < entry->populationSize; ++i) {
+        drawn.push_back(pagmo::random_decision_vector(problem, engine));
+      }
+      return drawn;
+    };
+    pagmo::population population = drawPopulation(CoordinatesOf(scene.vertices));
     pagmo::algorithm algorithm = MakeAlgorithm(name, seed, evaluations);
     if (algorithm.has_set_seed()) algorithm.set_seed(seed);
     // A method that has converged starts again from its best, with the rest
@@ -90,13 +94,7 @@ bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std:
       }
       if (restarted) break;
       restarted = true;
-      const std::vector<double> best = population.champion_x();
-      pagmo::population fresh{problem, 0u, seed};
-      fresh.push_back(best);
-      for (unsigned i = 1; i < entry->populationSize; ++i) {
-        fresh.push_back(pagmo::random_decision_vector(problem, engine));
-      }
-      population = std::move(fresh);
+      population = drawPopulation(population.champion_x());
     }
   } catch (const BudgetSpent&) {
     // The budget ends every run that does not stop by itself.
