@@ -165,7 +165,8 @@ struct Parser {
         ->type_name("FILE");
     app.add_option("--history", result.historyFile,
                    "write one CSV row per generation:\n"
-                   "generation,best,mean,worst,best_ever. The rows grow in FILE.partial\n"
+                   "generation,evaluations,best,mean,worst,best_ever (evaluations:\n"
+                   "the scorings so far, ten a generation). The rows grow in FILE.partial\n"
                    "while the run goes on; --resume continues them")
         ->type_name("FILE.csv");
     app.add_option("--png", result.pngFile, "draw the final frame, as the window shows it")

@@ -12,9 +12,9 @@ namespace reflector {
 
 namespace {
 
-// The longest row: a 10-digit generation, four doubles of at most 24
-// characters, four commas and the line end.
-constexpr std::size_t kMaxRow = 10 + 4 * 24 + 4 + 1;
+// The longest row: a 10-digit generation, 11-digit evaluations, four doubles
+// of at most 24 characters, five commas and the line end.
+constexpr std::size_t kMaxRow = 10 + 11 + 4 * 24 + 5 + 1;
 
 char* PutDouble(char* out, double x) {
   if (std::isnan(x)) return std::strcpy(out, "nan") + 3;
@@ -25,7 +25,7 @@ char* PutDouble(char* out, double x) {
 }  // namespace
 
 void AppendHistoryRows(std::string& out, const std::vector<GenerationScores>& rows,
-                       std::uint32_t firstGeneration) {
+                       std::uint32_t firstGeneration, bool withEvaluations) {
   // Sized for the longest rows, then cut to what was written: one allocation,
   // no stream formatting, for runs of millions of generations.
   const std::size_t start = out.size();
@@ -33,8 +33,13 @@ void AppendHistoryRows(std::string& out, const std::vector<GenerationScores>& ro
   char* p = out.data() + start;
   std::uint32_t generation = firstGeneration;
   for (const GenerationScores& row : rows) {
-    p = std::to_chars(p, p + 10, generation++).ptr;
+    p = std::to_chars(p, p + 10, generation).ptr;
     *p++ = ',';
+    if (withEvaluations) {
+      p = std::to_chars(p, p + 11, generation * kEvaluationsPerGeneration).ptr;
+      *p++ = ',';
+    }
+    ++generation;
     p = PutDouble(p, row.best);
     *p++ = ',';
     p = PutDouble(p, row.mean);
@@ -53,7 +58,8 @@ std::string HistoryToCsv(const RunRecord& record) {
   return out;
 }
 
-bool ParseHistoryRow(std::string_view line, std::uint32_t& generation, GenerationScores& row) {
+bool ParseHistoryRow(std::string_view line, std::uint32_t& generation, GenerationScores& row,
+                     bool withEvaluations) {
   const char* p = line.data();
   const char* const end = line.data() + line.size();
   auto [afterGeneration, generationError] = std::from_chars(p, end, generation);
@@ -62,6 +68,15 @@ bool ParseHistoryRow(std::string_view line, std::uint32_t& generation, Generatio
     return false;
   }
   p = afterGeneration + 1;
+  if (withEvaluations) {
+    std::uint64_t evaluations = 0;
+    const auto [afterEvaluations, evaluationsError] = std::from_chars(p, end, evaluations);
+    if (evaluationsError != std::errc() || afterEvaluations == p || afterEvaluations == end ||
+        *afterEvaluations != ',' || evaluations != generation * kEvaluationsPerGeneration) {
+      return false;
+    }
+    p = afterEvaluations + 1;
+  }
   double* const fields[] = {&row.best, &row.mean, &row.worst, &row.bestEver};
   for (std::size_t i = 0; i < std::size(fields); ++i) {
     const char* fieldEnd = std::find(p, end, ',');

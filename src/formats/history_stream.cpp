@@ -27,6 +27,7 @@ bool SameScore(double a, double b) {
 struct EarlierRows {
   std::string path;      // the file they were found in, empty for none
   off_t keepBytes = 0;   // the header and the rows up to the resumed generation
+  bool withEvaluations = true;  // false for a history written before that column
 };
 
 // Reads the history at path up to generation resumedAt. False with a message
@@ -61,7 +62,9 @@ bool FindEarlierRows(const std::string& path, std::uint32_t resumedAt,
     const bool complete = !text.empty() && text.back() == '\n';
     if (complete) text.remove_suffix(1);
     if (lineNumber == 1) {
-      if (!complete || std::string(text) + "\n" != kHistoryHeader) {
+      const std::string header = std::string(text) + "\n";
+      found.withEvaluations = header == kHistoryHeader;
+      if (!complete || (header != kHistoryHeader && header != kHistoryHeaderWithoutEvaluations)) {
         ok = false;
         problem = "its first line is not the history's header";
         break;
@@ -72,7 +75,7 @@ bool FindEarlierRows(const std::string& path, std::uint32_t resumedAt,
     if (!complete) break;  // a row cut by a kill: the rows before it stand
     std::uint32_t generation = 0;
     GenerationScores row;
-    if (!ParseHistoryRow(text, generation, row) || (last && generation != *last + 1) ||
+    if (!ParseHistoryRow(text, generation, row, found.withEvaluations) || (last && generation != *last + 1) ||
         (!last && generation > resumedAt + 1)) {
       ok = false;
       problem = "line " + std::to_string(lineNumber) + " is not the row that follows";
@@ -118,7 +121,10 @@ bool FindEarlierRows(const std::string& path, std::uint32_t resumedAt,
             " (remove it, or name another --history)";
     return false;
   }
-  if (!reached) bytes = static_cast<off_t>(kHistoryHeader.size());  // only a header
+  if (!reached) {  // only a header
+    bytes = static_cast<off_t>(found.withEvaluations ? kHistoryHeader.size()
+                                                     : kHistoryHeaderWithoutEvaluations.size());
+  }
   found.path = path;
   found.keepBytes = bytes;
   return true;
@@ -182,6 +188,7 @@ bool HistoryStream::Open(const std::string& path, std::uint32_t resumedAt,
     if (rowsRefused_) return false;
   }
   nextGeneration_ = resumedAt + 1;
+  withEvaluations_ = earlier.path.empty() || earlier.withEvaluations;
 
   // The new file keeps the permission bits of the history it replaces.
   mode_t mode = 0666;
@@ -226,7 +233,7 @@ bool HistoryStream::Append(const std::vector<GenerationScores>& rows,
                     std::to_string(nextGeneration_) + " was due",
                 error);
   }
-  AppendHistoryRows(buffer_, rows, firstGeneration);
+  AppendHistoryRows(buffer_, rows, firstGeneration, withEvaluations_);
   nextGeneration_ = firstGeneration + static_cast<std::uint32_t>(rows.size());
   if (buffer_.size() < kWriteBlock) return true;
   int failure = 0;

@@ -69,6 +69,9 @@ class HistoryStream {
   int fd_ = -1;
   bool rowsRefused_ = false;
   std::uint32_t nextGeneration_ = 1;
+  // Rows continued from a history written before the evaluations column keep
+  // its form, so that the file stays one table.
+  bool withEvaluations_ = true;
   std::string buffer_;
 };
 

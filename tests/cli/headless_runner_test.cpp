@@ -182,7 +182,7 @@ TEST_F(RunHeadlessTest, HistoryRowsFollowTheGenerations) {
   std::istringstream csv(ReadFile(options.historyFile));
   std::string line;
   std::getline(csv, line);
-  EXPECT_EQ(line, "generation,best,mean,worst,best_ever");
+  EXPECT_EQ(line, "generation,evaluations,best,mean,worst,best_ever");
 
   // The same generations stepped by hand: row k holds the population after
   // generation k, and the best-ever column never rises above any best.
@@ -204,7 +204,8 @@ TEST_F(RunHeadlessTest, HistoryRowsFollowTheGenerations) {
     lowestBest = std::min(lowestBest, row.best);
     EXPECT_EQ(row.bestEver, lowestBest);
     ASSERT_TRUE(std::getline(csv, line));
-    EXPECT_EQ(line, std::to_string(k) + "," + FormatDouble(population.candidates[population.bestIndex].score) +
+    EXPECT_EQ(line, std::to_string(k) + "," + std::to_string(k * 10) + "," +
+                        FormatDouble(population.candidates[population.bestIndex].score) +
                         "," + FormatDouble(row.mean) + "," + FormatDouble(row.worst) + "," +
                         FormatDouble(row.bestEver));
   }

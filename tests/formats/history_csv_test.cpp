@@ -20,11 +20,11 @@ TEST(HistoryToCsv, WritesARowPerGenerationFromTheFirst) {
   const double inf = std::numeric_limits<double>::infinity();
   record.history = {{0.1, 2.5, 1e300, 0.1}, {-0.0, nan, inf, -inf}, {5e-324, 3, 4, 1.5}};
   EXPECT_EQ(HistoryToCsv(record),
-            "generation,best,mean,worst,best_ever\n"
-            "41,0.1,2.5,1e+300,0.1\n"
-            "42,-0,nan,inf,-inf\n"
-            "43,5e-324,3,4,1.5\n");
-  EXPECT_EQ(HistoryToCsv(RunRecord{}), "generation,best,mean,worst,best_ever\n");
+            "generation,evaluations,best,mean,worst,best_ever\n"
+            "41,410,0.1,2.5,1e+300,0.1\n"
+            "42,420,-0,nan,inf,-inf\n"
+            "43,430,5e-324,3,4,1.5\n");
+  EXPECT_EQ(HistoryToCsv(RunRecord{}), "generation,evaluations,best,mean,worst,best_ever\n");
 }
 
 TEST(HistoryToCsv, EveryValueReadsBackBitForBit) {
@@ -49,6 +49,10 @@ TEST(HistoryToCsv, EveryValueReadsBackBitForBit) {
     std::uint32_t generation = 0;
     p = std::from_chars(p, end, generation).ptr;
     EXPECT_EQ(generation, record.firstGeneration + i);
+    std::uint64_t evaluations = 0;
+    ASSERT_EQ(*p++, ',');
+    p = std::from_chars(p, end, evaluations).ptr;
+    EXPECT_EQ(evaluations, std::uint64_t{generation} * 10);
     const GenerationScores& row = record.history[i];
     for (double expected : {row.best, row.mean, row.worst, row.bestEver}) {
       ASSERT_EQ(*p++, ',');
@@ -72,7 +76,7 @@ TEST(HistoryToCsv, AMillionRows) {
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   std::printf("[ figure   ] 1000000 history rows, %zu bytes, in %.1f ms\n", csv.size(), ms);
   EXPECT_TRUE(csv.ends_with(
-      "\n1000000,1234.5678901234567,2345.678901234567,-3.456789012345679e-200,0.30000000000000004\n"));
+      "\n1000000,10000000,1234.5678901234567,2345.678901234567,-3.456789012345679e-200,0.30000000000000004\n"));
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1'000'001);
 }
 

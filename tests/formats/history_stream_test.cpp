@@ -106,6 +106,16 @@ TEST_F(HistoryStreamTest, AResumedRunContinuesTheRowsOfTheRunBefore) {
   EXPECT_EQ(earlier.firstGeneration, 1u);
   EXPECT_EQ(earlier.history, Rows(1, 40));
 
+  // A history written before the evaluations column goes on in its own form.
+  auto withoutEvaluations = [](std::uint32_t last) {
+    std::string text(kHistoryHeaderWithoutEvaluations);
+    AppendHistoryRows(text, Rows(1, last), 1, false);
+    return text;
+  };
+  Write(path_, withoutEvaluations(40));
+  ASSERT_TRUE(Continue(40, 90, error)) << error;
+  EXPECT_EQ(Read(path_), withoutEvaluations(90));
+
   // Killed: the partial file has rows past the checkpoint and a cut last
   // line; it takes precedence over an older committed history.
   Write(path_, Straight(10));
@@ -136,10 +146,10 @@ TEST_F(HistoryStreamTest, RowsThatCannotBeContinuedAreRefusedAndLeftAlone) {
   };
   const Case cases[] = {
       {"a gap", Straight(20), "rows end at generation 20, before the checkpoint's 30"},
-      {"another run", Straight(29) + "30,1,2,3,4\n", "not the checkpoint's: it belongs to another run"},
+      {"another run", Straight(29) + "30,300,1,2,3,4\n", "not the checkpoint's: it belongs to another run"},
       {"not a history", "name,score\n1,2\n", "first line is not the history's header"},
       {"a bad row", Straight(5) + "6,x,1,1,1\n", "line 7 is not the row that follows"},
-      {"out of order", Straight(5) + "8,1,1,1,1\n", "line 7 is not the row that follows"},
+      {"out of order", Straight(5) + "8,80,1,1,1,1\n", "line 7 is not the row that follows"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -168,9 +178,16 @@ TEST_F(HistoryStreamTest, NonFiniteScoresReadBackAsWritten) {
   EXPECT_EQ(row.mean, inf);
   EXPECT_EQ(row.worst, -inf);
   EXPECT_EQ(row.bestEver, 5e-324);
-  for (const char* bad : {"1,2,3,4", "1,2,3,4,5,6", "x,1,2,3,4", "1,,2,3,4", "1,2,3,4,5 "}) {
+  EXPECT_EQ(text.substr(0, 22), "4294967295,42949672950");
+  for (const char* bad : {"1,10,2,3,4", "1,10,2,3,4,5,6", "x,10,1,2,3,4", "1,10,,2,3,4",
+                          "1,10,2,3,4,5 ", "1,11,2,3,4,5", "1,,2,3,4,5"}) {
     EXPECT_FALSE(ParseHistoryRow(bad, generation, row)) << bad;
   }
+  // The form before the evaluations column.
+  EXPECT_TRUE(ParseHistoryRow("7,2,3,4,5", generation, row, false));
+  EXPECT_EQ(generation, 7u);
+  EXPECT_EQ(row.bestEver, 5.0);
+  EXPECT_FALSE(ParseHistoryRow("7,70,2,3,4,5", generation, row, false));
 }
 
 }  // namespace
