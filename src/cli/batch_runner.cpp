@@ -17,6 +17,7 @@
 #include "cli/child_runs.h"
 #include "cli/interrupts.h"
 #include "formats/file_identity.h"
+#include "formats/json_writer.h"
 #include "formats/output_file.h"
 #include "formats/result_json.h"
 #include "formats/scene_file.h"
