@@ -14,6 +14,7 @@
 #include "cli/batch_child.h"
 #include "cli/other_optimizer_runner.h"
 #include "cli/batch_runner.h"
+#include "cli/compare_runner.h"
 #include "cli/command_line.h"
 #include "cli/headless_runner.h"
 #include "cli/interrupts.h"
@@ -72,6 +73,12 @@ int main(int argc, char** argv) {
       return PrintToStdout(reflector::AlgorithmListText());
     case CommandLine::Mode::Headless: {
       if (options.algorithm != reflector::kBuiltInAlgorithm) {
+        // Such a run has nothing to save part way: a signal ends it at once,
+        // with its status, and so does the end of the comparison that
+        // started it.
+        reflector::CatchInterrupts();
+        reflector::EndAtOnceOnInterrupt(true);
+        reflector::EndWithTheBatch();
         return RunWithLimits([&] { return reflector::RunOtherHeadless(options, stderr); });
       }
       reflector::CatchInterrupts();
@@ -90,6 +97,21 @@ int main(int argc, char** argv) {
       reflector::CatchInterrupts();
       return RunWithLimits(
           [&] { return reflector::RunBatch(options, "/proc/self/exe", stderr, stderrIsTerminal); });
+    case CommandLine::Mode::Compare: {
+      std::unique_ptr<reflector::PictureOutput> pictures;
+#ifdef REFLECTOR_HAS_WINDOW
+      pictures = std::make_unique<reflector::QtPictureOutput>();
+#endif
+      if (!options.summariseDir.empty()) {
+        return RunWithLimits([&] {
+          return reflector::SummariseComparison(options, options.summariseDir, pictures.get(), stderr);
+        });
+      }
+      reflector::CatchInterrupts();
+      return RunWithLimits([&] {
+        return reflector::RunCompare(options, "/proc/self/exe", pictures.get(), stderr, stderrIsTerminal);
+      });
+    }
     case CommandLine::Mode::Window:
       break;
   }

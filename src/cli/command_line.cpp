@@ -46,12 +46,27 @@ constexpr const char* kBatchDescription =
     "A run whose result is already in DIR, made from the same scene, seed and\n"
     "generation count with the same numerics, is kept rather than run again.\n";
 
+constexpr const char* kCompareDescription =
+    "Runs every algorithm x seed on one scene as its own headless run within the\n"
+    "same budget of evaluations, N at a time, each writing DIR/<algorithm>-<seed>.json\n"
+    "and .csv (its history), then summarises them: DIR/summary.csv (per algorithm\n"
+    "the best, quartiles and worst final score, and the median evaluations needed\n"
+    "to reach each score level), DIR/convergence.png and .svg, DIR/final-scores.png\n"
+    "and .svg, and DIR/report.md. Runs already in DIR for the same scene, budget and\n"
+    "radius are kept, so an interrupted comparison goes on where it stopped.\n"
+    "--summarise DIR only summarises the runs in DIR, gathered from anywhere.\n"
+    "\n"
+    "Example:\n"
+    "  reflector compare --scene examples/concave-arc.json --algorithms reflector,cmaes,de \\\n"
+    "    --seeds 1-30 --evaluations 200000 --jobs 2 --out arc-comparison\n";
+
 // The options that take one value: each may be given once.
 const std::set<std::string> kSingleValueOptions = {
     "--generations", "--seed",  "--scene", "--json",  "--checkpoint", "--checkpoint-every",
     "--resume",      "--history",
     "--png",         "--svg",   "--plot",  "--size",  "--jobs",       "--seeds",  "--out",
-    "--threads",     "--plot-scale", "--algorithm", "--evaluations", "--radius"};
+    "--threads",     "--plot-scale", "--algorithm", "--evaluations", "--radius",
+    "--algorithms",  "--summarise", "--levels"};
 
 bool ParseUnsigned(const std::string& text, std::uint32_t& out) {
   if (text.empty() || text[0] < '0' || text[0] > '9') return false;
@@ -127,6 +142,8 @@ std::string Quoted(const std::string& text) {
 struct Parser {
   CLI::App app{kDescription, "reflector"};
   CLI::App* batch = nullptr;
+  CLI::App* compare = nullptr;
+  std::string compareScene, algorithms, levels;
   bool headless = false;
   bool version = false;
   bool listAlgorithms = false;
@@ -202,6 +219,30 @@ struct Parser {
                     "run again the runs whose results are already in DIR (by default\n"
                     "those are kept, so that a stopped batch goes on where it was)");
     batch->add_option("scenes", result.sceneFiles, "scene files")->type_name("SCENE.json")->required();
+
+    compare = app.add_subcommand("compare", "compare optimisers on one scene over many seeds");
+    compare->footer(kCompareDescription);
+    compare->set_help_flag("-h,--help", "show this help and exit");
+    compare->add_option("--scene", compareScene, "the scene (default: the built-in one)")->type_name("FILE");
+    compare->add_option("--algorithms", algorithms, "the algorithms, from --list-algorithms")
+        ->type_name("A,B,...");
+    compare->add_option("--seeds", seeds, "the seeds of each algorithm (default 1)")->type_name("A-B");
+    compare->add_option("--evaluations", evaluations, "each run's budget of scorings (default 200000)")
+        ->type_name("E");
+    compare->add_option("--radius", radius,
+                        "the library's algorithms search within R pixels of the starting\n"
+                        "mirror (default 50)")
+        ->type_name("R");
+    compare->add_option("--jobs", jobs, "runs at a time (default: one per core)")->type_name("N");
+    compare->add_option("--out", result.outDir, "the folder for the runs and the summary")->type_name("DIR");
+    compare->add_flag("--force", result.force, "run again the runs whose files are already in DIR");
+    compare->add_option("--levels", levels,
+                        "score levels for the evaluations needed to reach them (default:\n"
+                        "the quartiles of all final scores, to three digits)")
+        ->type_name("L,...");
+    compare->add_option("--summarise", result.summariseDir,
+                        "only summarise the runs in DIR (pairs of NAME.json and NAME.csv)")
+        ->type_name("DIR");
   }
 
   void AddRunOptions(CLI::App& target) {
@@ -242,17 +283,93 @@ struct Parser {
 
 }  // namespace
 
+namespace {
+
+// What only compare takes, checked once the common options are.
+bool ParseCompare(Parser& parser, CommandLine& result, std::string& error) {
+  for (const char* name : {"--generations", "--seed", "--scene", "--size", "--threads", "--algorithm",
+                           "--evaluations", "--radius"}) {
+    if (parser.app.count(name)) {
+      error = std::string("option ") + name + " goes after 'compare', or is not a compare option";
+      return false;
+    }
+  }
+  const CLI::App& compare = *parser.compare;
+  if (compare.count("--levels")) {
+    std::size_t begin = 0;
+    for (;;) {
+      const std::size_t comma = parser.levels.find(',', begin);
+      const std::string text = parser.levels.substr(begin, comma == std::string::npos ? comma : comma - begin);
+      double level = 0;
+      const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), level);
+      if (text.empty() || ec != std::errc() || end != text.data() + text.size() || !std::isfinite(level)) {
+        error = "--levels needs scores separated by commas, not " + Quoted(parser.levels);
+        return false;
+      }
+      result.levels.push_back(level);
+      if (comma == std::string::npos) break;
+      begin = comma + 1;
+    }
+  }
+  if (!result.summariseDir.empty() || compare.count("--summarise")) {
+    if (result.summariseDir.empty()) {
+      error = "option --summarise needs a folder";
+      return false;
+    }
+    for (const char* name : {"--scene", "--algorithms", "--seeds", "--evaluations", "--radius", "--jobs",
+                             "--out", "--force"}) {
+      if (compare.count(name)) {
+        error = std::string("--summarise only reads the runs there: drop ") + name;
+        return false;
+      }
+    }
+    return true;
+  }
+  if (parser.algorithms.empty()) {
+    error = "compare needs --algorithms (see 'reflector --list-algorithms')";
+    return false;
+  }
+  if (result.outDir.empty()) {
+    error = "compare needs an output folder (--out DIR)";
+    return false;
+  }
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t comma = parser.algorithms.find(',', begin);
+    const std::string name = parser.algorithms.substr(begin, comma == std::string::npos ? comma : comma - begin);
+    if (!FindAlgorithm(name)) {
+      error = "no algorithm " + Quoted(name) + " ('reflector --list-algorithms' lists them)";
+      return false;
+    }
+    if (std::find(result.algorithms.begin(), result.algorithms.end(), name) != result.algorithms.end()) {
+      error = "--algorithms names " + name + " twice";
+      return false;
+    }
+    result.algorithms.push_back(name);
+    if (comma == std::string::npos) break;
+    begin = comma + 1;
+  }
+  result.sceneFile = parser.compareScene;
+  if (compare.count("--scene") && result.sceneFile.empty()) {
+    error = "option --scene needs a file name";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 unsigned RunThreads(const CommandLine& options) {
   return options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
 }
 
-std::string UsageText(bool batch) {
+std::string UsageText(const std::string& subcommand) {
   Parser parser;
-  if (!batch) return parser.app.help();
-  std::string text = parser.batch->help();
-  const std::string usage = "Usage: batch";
+  if (subcommand.empty()) return parser.app.help();
+  std::string text = (subcommand == "compare" ? parser.compare : parser.batch)->help();
+  const std::string usage = "Usage: " + subcommand;
   if (const std::size_t at = text.find(usage); at != std::string::npos) {
-    text.replace(at, usage.size(), "Usage: reflector batch");
+    text.replace(at, usage.size(), "Usage: reflector " + subcommand);
   }
   return text;
 }
@@ -277,7 +394,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   } catch (const CLI::CallForHelp&) {
     out = CommandLine{};
     out.mode = CommandLine::Mode::Help;
-    out.helpText = UsageText(parser.batch->parsed());
+    out.helpText = UsageText(parser.batch->parsed() ? "batch" : parser.compare->parsed() ? "compare" : "");
     return true;
   } catch (const CLI::ParseError& failure) {
     error = failure.what();
@@ -299,11 +416,15 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
 
   CommandLine& result = parser.result;
   const bool batch = parser.batch->parsed();
-  result.mode = batch ? CommandLine::Mode::Batch
-                      : parser.headless ? CommandLine::Mode::Headless : CommandLine::Mode::Window;
+  const bool compare = parser.compare->parsed();
+  result.mode = batch     ? CommandLine::Mode::Batch
+                : compare ? CommandLine::Mode::Compare
+                : parser.headless ? CommandLine::Mode::Headless
+                                  : CommandLine::Mode::Window;
 
   auto given = [&](const char* name) {
-    for (const CLI::App* app : {static_cast<const CLI::App*>(&parser.app), static_cast<const CLI::App*>(parser.batch)}) {
+    for (const CLI::App* app : {static_cast<const CLI::App*>(&parser.app), static_cast<const CLI::App*>(parser.batch),
+                                static_cast<const CLI::App*>(parser.compare)}) {
       if (const CLI::Option* option = app->get_option_no_throw(name); option && option->count()) {
         return true;
       }
@@ -494,8 +615,9 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
       }
     }
   }
-  if (batch && parser.headless) {
-    error = "batch runs are headless already: drop --headless";
+  if (compare && !ParseCompare(parser, result, error)) return false;
+  if ((batch || compare) && parser.headless) {
+    error = std::string(batch ? "batch" : "compare") + " runs are headless already: drop --headless";
     return false;
   }
   out = std::move(result);

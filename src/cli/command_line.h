@@ -12,7 +12,7 @@ namespace reflector {
 
 // What the command line asks for.
 struct CommandLine {
-  enum class Mode { Window, Headless, Batch, Help, Version, ListAlgorithms };
+  enum class Mode { Window, Headless, Batch, Compare, Help, Version, ListAlgorithms };
   Mode mode = Mode::Window;
 
   // The run: the window, --headless and each batch job.
@@ -53,6 +53,12 @@ struct CommandLine {
   bool force = false;  // batch: run again even the runs whose results are there
   std::vector<std::string> sceneFiles;
 
+  // Compare: every algorithm x seed within --evaluations; or, with
+  // summariseDir, only the summary of the runs gathered there.
+  std::vector<std::string> algorithms;
+  std::string summariseDir;
+  std::vector<double> levels;  // empty: chosen from the runs' final scores
+
   std::string helpText;  // for Mode::Help: the text to print
 };
 
@@ -71,7 +77,8 @@ bool ParseDuration(const std::string& text, std::chrono::milliseconds& out);
 // that the mode does not take.
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error);
 
-// The text of --help (of `reflector batch --help` when batch is set).
-std::string UsageText(bool batch = false);
+// The text of --help, of `reflector batch --help` or of
+// `reflector compare --help`.
+std::string UsageText(const std::string& subcommand = "");
 
 }  // namespace reflector

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "cli/comparison_plot.h"
 #include "formats/plot_scale.h"
 #include "optimizer/population.h"
 #include "optimizer/run_record.h"
@@ -26,6 +27,10 @@ class PictureOutput {
   // generation, as PNG bytes (svg false) or an SVG document (svg true).
   virtual bool EncodePlot(const RunRecord& record, const std::string& title, bool svg,
                           PlotScale scale, std::string& bytes, std::string& error) = 0;
+
+  // A comparison's plot, as PNG bytes or an SVG document.
+  virtual bool EncodeComparisonPlot(const ComparisonPlot& plot, bool svg, std::string& bytes,
+                                    std::string& error) = 0;
 };
 
 }  // namespace reflector

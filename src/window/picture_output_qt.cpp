@@ -9,6 +9,7 @@
 #include <QString>
 #include <QSvgGenerator>
 
+#include "window/comparison_plot_painter.h"
 #include "window/convergence_plot.h"
 #include "window/painter_canvas.h"
 #include "window/quiet_messages.h"
@@ -83,8 +84,26 @@ bool QtPictureOutput::EncodeFramePng(const FrameScene& frame, const Population& 
 
 bool QtPictureOutput::EncodePlot(const RunRecord& record, const std::string& title, bool svg,
                                  PlotScale scale, std::string& bytes, std::string& error) {
-  if (!EnsureApplication(error)) return false;
   const QString qtTitle = QString::fromStdString(title);
+  return EncodePicture(
+      [&](QPainter& painter, const QRect& bounds) { PaintConvergencePlot(painter, bounds, record, qtTitle, scale); },
+      qtTitle, QStringLiteral("Convergence plot: best, mean and best-ever score per generation"), svg, bytes,
+      error);
+}
+
+bool QtPictureOutput::EncodeComparisonPlot(const ComparisonPlot& plot, bool svg, std::string& bytes,
+                                           std::string& error) {
+  return EncodePicture([&](QPainter& painter, const QRect& bounds) { PaintComparisonPlot(painter, bounds, plot); },
+                       QString::fromStdString(plot.title),
+                       QStringLiteral("Comparison of optimisers: ") + QString::fromStdString(plot.yLabel) +
+                           QStringLiteral(" against ") + QString::fromStdString(plot.xLabel),
+                       svg, bytes, error);
+}
+
+bool QtPictureOutput::EncodePicture(const std::function<void(QPainter&, const QRect&)>& paint,
+                                    const QString& title, const QString& description, bool svg,
+                                    std::string& bytes, std::string& error) {
+  if (!EnsureApplication(error)) return false;
   const QRect bounds(0, 0, kPlotWidth, kPlotHeight);
   if (!svg) {
     QImage image(kPlotWidth, kPlotHeight, QImage::Format_RGB32);
@@ -94,7 +113,7 @@ bool QtPictureOutput::EncodePlot(const RunRecord& record, const std::string& tit
     }
     {
       QPainter painter(&image);
-      PaintConvergencePlot(painter, bounds, record, qtTitle, scale);
+      paint(painter, bounds);
     }
     return SavePng(image, bytes, error, "plot");
   }
@@ -112,15 +131,15 @@ bool QtPictureOutput::EncodePlot(const RunRecord& record, const std::string& tit
   generator.setResolution(96);
   generator.setSize(bounds.size());
   generator.setViewBox(bounds);
-  generator.setTitle(qtTitle);
-  generator.setDescription(QStringLiteral("Convergence plot: best, mean and best-ever score per generation"));
+  generator.setTitle(title);
+  generator.setDescription(description);
   {
     QPainter painter;
     if (!painter.begin(&generator)) {
       error = "cannot start the SVG plot";
       return false;
     }
-    PaintConvergencePlot(painter, bounds, record, qtTitle, scale);
+    paint(painter, bounds);
     if (!painter.end()) {
       error = "cannot finish the SVG plot";
       return false;

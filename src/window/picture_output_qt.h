@@ -1,11 +1,15 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "cli/picture_output.h"
 
 class QGuiApplication;
+class QPainter;
+class QRect;
+class QString;
 
 namespace reflector {
 
@@ -32,7 +36,14 @@ class QtPictureOutput : public PictureOutput {
                   std::string& bytes,
                   std::string& error) override;
 
+  bool EncodeComparisonPlot(const ComparisonPlot& plot, bool svg, std::string& bytes,
+                            std::string& error) override;
+
  private:
+  // A plot-sized picture painted by paint, as PNG bytes or an SVG document.
+  bool EncodePicture(const std::function<void(QPainter&, const QRect&)>& paint, const QString& title,
+                     const QString& description, bool svg, std::string& bytes, std::string& error);
+
   // A GUI application for fonts and painting, made here if there is none.
   bool EnsureApplication(std::string& error);
 
