@@ -249,6 +249,52 @@ TEST(ParseCommandLine, AlgorithmsTakeABudgetOfEvaluations) {
   }
 }
 
+TEST(ParseCommandLine, CompareRunsAlgorithmsTimesSeedsOrSummarisesAFolder) {
+  CommandLine c;
+  std::string error;
+  ASSERT_TRUE(Parse({"compare", "--scene", "s.json", "--algorithms", "reflector,cmaes,de", "--seeds", "1-30",
+                     "--evaluations", "200000", "--jobs", "2", "--out", "d", "--radius", "20", "--levels",
+                     "2000,1e3"},
+                    c, error))
+      << error;
+  EXPECT_EQ(c.mode, CommandLine::Mode::Compare);
+  EXPECT_EQ(c.sceneFile, "s.json");
+  EXPECT_EQ(c.algorithms, (std::vector<std::string>{"reflector", "cmaes", "de"}));
+  EXPECT_EQ(c.firstSeed, 1u);
+  EXPECT_EQ(c.lastSeed, 30u);
+  EXPECT_EQ(c.evaluations, std::optional<std::uint64_t>(200000));
+  EXPECT_EQ(c.jobs, 2u);
+  EXPECT_EQ(c.outDir, "d");
+  EXPECT_EQ(c.radius, 20.0);
+  EXPECT_EQ(c.levels, (std::vector<double>{2000, 1000}));
+  EXPECT_TRUE(c.summariseDir.empty());
+  ASSERT_TRUE(Parse({"compare", "--summarise", "gathered"}, c, error)) << error;
+  EXPECT_EQ(c.mode, CommandLine::Mode::Compare);
+  EXPECT_EQ(c.summariseDir, "gathered");
+  ASSERT_TRUE(Parse({"compare", "--help"}, c, error));
+  EXPECT_NE(c.helpText.find("Usage: reflector compare"), std::string::npos) << c.helpText;
+  EXPECT_NE(c.helpText.find("--summarise DIR"), std::string::npos) << c.helpText;
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"compare", "--out", "d"}, "compare needs --algorithms (see 'reflector --list-algorithms')"},
+      {{"compare", "--algorithms", "de"}, "compare needs an output folder (--out DIR)"},
+      {{"compare", "--algorithms", "de,nelder", "--out", "d"},
+       "no algorithm 'nelder' ('reflector --list-algorithms' lists them)"},
+      {{"compare", "--algorithms", "de,", "--out", "d"}, "no algorithm '' ('reflector --list-algorithms' lists them)"},
+      {{"compare", "--algorithms", "de,pso,de", "--out", "d"}, "--algorithms names de twice"},
+      {{"compare", "--summarise", "g", "--jobs", "2"}, "--summarise only reads the runs there: drop --jobs"},
+      {{"compare", "--summarise", "g", "--levels", "1,x"}, "--levels needs scores separated by commas, not '1,x'"},
+      {{"--headless", "compare", "--algorithms", "de", "--out", "d"},
+       "compare runs are headless already: drop --headless"},
+      {{"--seed", "3", "compare", "--algorithms", "de", "--out", "d"},
+       "option --seed goes after 'compare', or is not a compare option"},
+  };
+  for (const auto& [args, message] : refused) {
+    EXPECT_FALSE(Parse(args, c, error)) << message;
+    EXPECT_EQ(error, message);
+  }
+}
+
 TEST(ParseCommandLine, ThePlotScaleIsOneOfThreeAndGoesWithAPlot) {
   CommandLine c;
   std::string error;
