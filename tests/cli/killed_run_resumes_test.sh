@@ -13,9 +13,9 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Long enough to outlast a checkpoint and a random wait, twice; sanitizer
-# builds are five to twenty times slower: half as many there.
+# builds are five to twenty times slower: a quarter as many there.
 total=80000
-[ -n "${REFLECTOR_SANITIZED:-}" ] && total=40000
+[ -n "${REFLECTOR_SANITIZED:-}" ] && total=20000
 run=(--headless --generations $total --seed 5)
 "$reflector" "${run[@]}" --json "$work/straight.json" --history "$work/straight.csv" 2>/dev/null
 

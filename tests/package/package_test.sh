@@ -57,8 +57,13 @@ fi
 step "control fields"
 depends=$(dpkg-deb --field "$deb" Depends)
 echo "Depends: $depends"
-# From dpkg-shlibdeps: the C library and the Qt the window links.
-for lib in libc6 libstdc++6 libqt6widgets6; do
+# From dpkg-shlibdeps: the C library, the Qt the window links and, where the
+# build has the other optimisers, the library they come from.
+libs=(libc6 libstdc++6 libqt6widgets6)
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/reflector >"$work/reflector.probe"
+chmod +x "$work/reflector.probe"
+"$work/reflector.probe" --list-algorithms 2>/dev/null | grep -q '^cmaes' && libs+=(libpagmo8)
+for lib in "${libs[@]}"; do
   [[ $depends == *"$lib "* || $depends == *"$lib," || $depends == *"$lib" ]] || fail "Depends lacks $lib"
 done
 for field in Maintainer Description Homepage Section; do
@@ -142,7 +147,7 @@ if [ -s "$work/man.err" ]; then
   fail "man reports warnings"
 fi
 for heading in NAME SYNOPSIS DESCRIPTION OPTIONS "THE WINDOW" "THE HEADLESS RUNNER" \
-               "THE BATCH RUNNER" "EXIT STATUS" FILES; do
+               "THE BATCH RUNNER" "COMPARING OPTIMISERS" "EXIT STATUS" FILES; do
   grep -qx "$heading" "$work/man.txt" || fail "the man page has no $heading section"
 done
 for status in 0 1 2 130 143; do
@@ -153,9 +158,11 @@ done
 long_options() { grep -oE '^ +(-[[:alnum:]], )?--[[:alnum:]-]+' | grep -oE -- '--[[:alnum:]-]+'; }
 options=$("$root/usr/bin/reflector" --help | long_options)
 [ -n "$options" ] || fail "reflector --help lists no options"
-if batch_help=$("$root/usr/bin/reflector" batch --help 2>/dev/null); then
-  options+=" $(long_options <<<"$batch_help")"
-fi
+for subcommand in batch compare; do
+  if subcommand_help=$("$root/usr/bin/reflector" $subcommand --help 2>/dev/null); then
+    options+=" $(long_options <<<"$subcommand_help")"
+  fi
+done
 for option in $options; do
   grep -qF -- "$option" "$work/man.txt" || fail "the man page does not mention $option"
 done
@@ -174,6 +181,8 @@ completions=$(cd "$work" && PATH="$root/usr/bin:$PATH" bash -c '
   complete_words reflector --gen
   complete_words reflector --headless --scene a.refl
   complete_words reflector --headless --generations ""
+  complete_words reflector com
+  complete_words reflector compare --summ
 ' bash "$bash_completion" "$completion") || fail "the completion script failed"
 echo "$completions"
 grep -qx 'reflector --gen=>--generations' <<<"$completions" || fail "--gen does not complete to --generations"
@@ -181,6 +190,9 @@ grep -qx 'reflector --headless --scene a.refl=>a.reflector.json' <<<"$completion
   fail "--scene does not complete a file name"
 grep -qx 'reflector --headless --generations =>' <<<"$completions" ||
   fail "--generations offers completions for its number"
+grep -qx 'reflector com=>compare' <<<"$completions" || fail "com does not complete to compare"
+grep -qx 'reflector compare --summ=>--summarise' <<<"$completions" ||
+  fail "compare's options do not complete"
 
 step "lintian"
 if ! lintian --fail-on error,warning --display-info "$deb"; then
