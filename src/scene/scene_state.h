@@ -92,6 +92,7 @@ class SceneState {
   // A fresh run ends any pause and rewind. When no optimiser can be made (no
   // memory, no thread), the holder stays empty, lastError says why, and the
   // next frame tries again. The one place that replaces the optimiser.
+  // With another algorithm chosen, a fresh run is a run of it instead.
   void RestartOptimizer(std::optional<std::uint32_t> seed = std::nullopt,
                         std::optional<Resumption> resumeFrom = std::nullopt);
 
