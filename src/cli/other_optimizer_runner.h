@@ -23,6 +23,4 @@ std::string OtherResultToJson(const SceneDescription& scene, const OtherRunResul
 // The text --list-algorithms prints: one algorithm a line, name and what it is.
 std::string AlgorithmListText();
 
-inline constexpr std::uint64_t kDefaultEvaluations = 200000;
-
 }  // namespace reflector

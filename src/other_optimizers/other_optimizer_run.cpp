@@ -48,9 +48,17 @@ pagmo::algorithm MakeAlgorithm(const std::string& name, unsigned seed, std::uint
 
 }  // namespace
 
+bool OtherOptimizersAvailable() { return true; }
+
 bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std::uint32_t seed,
                        std::uint64_t evaluations, double radius, OtherRunResult& result,
                        std::string& error) {
+  return RunOtherOptimizer(scene, name, seed, evaluations, radius, result, error, nullptr);
+}
+
+bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std::uint32_t seed,
+                       std::uint64_t evaluations, double radius, OtherRunResult& result,
+                       std::string& error, const std::function<void(const ScoringLedger&)>& watcher) {
   const AlgorithmEntry* entry = FindAlgorithm(name);
   if (!entry || name == kBuiltInAlgorithm) {
     error = "no algorithm '" + name + "' here; 'reflector --list-algorithms' lists them";
@@ -65,6 +73,8 @@ bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std:
     return false;
   }
   auto ledger = std::make_shared<ScoringLedger>(scene, evaluations);
+  ledger->watcher_ = watcher;
+  bool stopped = false;
   try {
     const pagmo::problem problem{MirrorProblem(ledger, radius)};
     // The user's mirror first, then the rest drawn in the box by the
@@ -98,6 +108,8 @@ bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std:
     }
   } catch (const BudgetSpent&) {
     // The budget ends every run that does not stop by itself.
+  } catch (const RunStopped&) {
+    stopped = true;
   } catch (const std::exception& failure) {
     // The library's messages run over several lines: one line here.
     error = entry->name + ": " + failure.what();
@@ -116,6 +128,7 @@ bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std:
   result.bestMirror = ledger->bestMirror();
   result.rows = ledger->rows();
   result.startScore = ledger->firstScore();
+  result.stopped = stopped;
   return true;
 }
 

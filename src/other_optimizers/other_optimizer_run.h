@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,16 @@ struct OtherRunResult {
   std::uint64_t bestAt = 0;  // the scoring that found the best
   std::vector<Point2> bestMirror;
   std::vector<EvaluationRow> rows;
+  bool stopped = false;  // a watcher ended it before its budget
 };
 
 // The default box around the starting mirror, in scene pixels.
 inline constexpr double kDefaultRadius = 50.0;
+// The default budget of scorings.
+inline constexpr std::uint64_t kDefaultEvaluations = 200000;
+
+// Whether this build has the library: without it every run fails, saying so.
+bool OtherOptimizersAvailable();
 
 // Runs the named library algorithm on the scene, from its mirror, within
 // `evaluations` scorings, the library's generator seeded with seed. One
@@ -35,5 +42,11 @@ inline constexpr double kDefaultRadius = 50.0;
 bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std::uint32_t seed,
                        std::uint64_t evaluations, double radius, OtherRunResult& result,
                        std::string& error);
+// The same, watched: the ledger calls watcher after each scoring (see
+// ScoringLedger::watcher_). A watcher's RunStopped ends the run early with
+// what it has, stopped set; anything else it throws fails the run.
+bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std::uint32_t seed,
+                       std::uint64_t evaluations, double radius, OtherRunResult& result,
+                       std::string& error, const std::function<void(const ScoringLedger&)>& watcher);
 
 }  // namespace reflector

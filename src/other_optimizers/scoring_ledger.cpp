@@ -35,6 +35,7 @@ double ScoringLedger::Score(const std::vector<double>& coordinates) {
   blockWorst_ = std::fmax(blockWorst_, score);
   blockSum_ += score;
   if (++blockCount_ == kScoringsPerRow) CloseBlock();
+  if (watcher_) watcher_(*this);
   return score;
 }
 

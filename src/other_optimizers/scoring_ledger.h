@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -18,6 +19,13 @@ namespace reflector {
 class BudgetSpent : public std::runtime_error {
  public:
   BudgetSpent() : std::runtime_error("the evaluation budget is spent") {}
+};
+
+// Thrown by a watcher (ScoringLedger::watcher_) to end a run early: the
+// run stops wherever it is, keeping what it has found.
+class RunStopped : public std::runtime_error {
+ public:
+  RunStopped() : std::runtime_error("the run was stopped") {}
 };
 
 // One row per block of kScoringsPerRow scorings, as a generation of the
@@ -57,6 +65,11 @@ class ScoringLedger {
   // The rows of full blocks, and of the last part block once Finish is called.
   const std::vector<EvaluationRow>& rows() const { return rows_; }
   void Finish();
+
+  // When set, called on the run's thread after each scoring, the ledger up
+  // to date with it: it may copy what another thread shows, wait, or throw
+  // RunStopped. It changes no score: a watched run has the bits of one not.
+  std::function<void(const ScoringLedger&)> watcher_;
 
  private:
   void CloseBlock();

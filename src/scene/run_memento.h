@@ -3,10 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "optimizer/reflector_optimizer.h"
 #include "optimizer/scene_snapshot.h"
+#include "other_optimizers/algorithm_catalogue.h"
 #include "scene/screen_point.h"
 
 namespace reflector {
@@ -34,6 +36,9 @@ struct RunMemento {
   std::uint32_t runSeed = 1;  // what the run started from
   bool paused = false;
   std::uint32_t runGenerationLimit = 0;
+  // The algorithm it ran. Another algorithm's run is never kept: it starts
+  // again from its scene and seed, and goes the same way.
+  std::string algorithm = kBuiltInAlgorithm;
   // None when the run had not drawn yet: it starts again from runSeed.
   std::optional<Resumption> run;
 

@@ -101,6 +101,11 @@ void RenderFrame(Canvas& canvas, const SceneState& scene) {
     RenderFrame(canvas, frame, &scene.rewindPopulation(), &scene.rewindSnapshot());
     return;
   }
+  if (scene.running && scene.otherRun()) {
+    // Another algorithm's best so far, as read at PrepareFrame: no lock.
+    RenderFrame(canvas, frame, &scene.otherView().population, &scene.otherRun()->snapshot());
+    return;
+  }
   if (!scene.running || !scene.currentOptimizer) {
     RenderFrame(canvas, frame, nullptr, nullptr);
     return;

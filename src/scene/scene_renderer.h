@@ -27,8 +27,8 @@ struct FrameScene {
 void RenderFrame(Canvas& canvas, const FrameScene& frame, const Population* population,
                  const SceneSnapshot* snapshot);
 
-// The window's frame of the scene: the live run, or the generation a rewind
-// shows. The optimiser's lock is held only while its population is drawn.
+// The window's frame of the scene: the live run (another algorithm's best so
+// far, when one runs), or the generation a rewind shows. The optimiser's lock is held only while its population is drawn.
 // Call scene.PrepareFrame() first.
 void RenderFrame(Canvas& canvas, const SceneState& scene);
 

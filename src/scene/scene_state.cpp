@@ -65,6 +65,7 @@ void SceneState::OnMouseEvent(MouseEventKind kind, int x, int y) {
           aimBeforeDrawing_ = ToScreenPoint(snapshot->aim);
           currentOptimizer->UnlockState();
         }
+        if (otherRun_) aimBeforeDrawing_ = ToScreenPoint(otherRun_->snapshot().aim);
         reflector.clear();
       }
       anchor = vertex;
@@ -119,8 +120,13 @@ void SceneState::RefuseShortMirror() {
 }
 
 bool SceneState::OptimizerMatchesScene() {
-  if (!currentOptimizer) return false;
   const SceneSnapshot wanted = ToSnapshot(Describe());
+  if (otherRun_) {
+    const SceneSnapshot& run = otherRun_->snapshot();
+    return run.vertices == wanted.vertices && run.source == wanted.source && run.aim == wanted.aim &&
+           run.target == wanted.target;
+  }
+  if (!currentOptimizer) return false;
   const SceneSnapshot* snapshot = nullptr;
   currentOptimizer->LockState(nullptr, &snapshot);
   const bool same = snapshot->vertices == wanted.vertices && snapshot->source == wanted.source &&
@@ -167,6 +173,8 @@ void SceneState::ResumeRun(const SceneDescription& scene, std::uint32_t seed,
   ShowScene(scene);
   paused_ = false;
   EndRewind();
+  // A checkpoint holds a run of the built-in scheme.
+  algorithm_ = kBuiltInAlgorithm;
   runSeed_ = seed;
   Resumption from;
   // The run's own scene, not its pixels: the bits are the run's.
@@ -205,6 +213,17 @@ RunMemento SceneState::CaptureRun() {
   memento.runSeed = runSeed_;
   memento.runGenerationLimit = runGenerationLimit_;
   memento.paused = drawing ? pausedBeforeDrawing_ : paused_;
+  if (otherRun_) {
+    // Its scene and seed are enough: run again, it goes the same way.
+    const SceneSnapshot& run = otherRun_->snapshot();
+    for (Point2 p : run.vertices) memento.reflector.push_back(ToScreenPoint(p));
+    memento.source = ToScreenPoint(run.source);
+    memento.aim = ToScreenPoint(run.aim);
+    memento.target = ToScreenPoint(run.target);
+    memento.runSeed = otherRun_->seed();
+    memento.algorithm = otherRun_->algorithm();
+    return memento;
+  }
   if (!currentOptimizer) {
     memento.reflector = drawing ? mirrorBeforeDrawing_ : reflector;
     memento.source = source;
@@ -249,8 +268,10 @@ void SceneState::RestoreRun(RunMemento memento) {
   draggingTarget_ = false;
   running = true;
   runSeed_ = memento.runSeed;
+  algorithm_ = memento.algorithm;
   if (!memento.run) {
     Restart(std::nullopt, memento.runSeed, std::nullopt);
+    if (memento.paused && otherRun_) Pause();
     return;
   }
   Resumption from = std::move(*memento.run);
@@ -267,11 +288,14 @@ void SceneState::RestoreRun(RunMemento memento) {
 
 void SceneState::Restart(std::optional<RestartCause> cause, std::optional<std::uint32_t> seed,
                          std::optional<Resumption> resumeFrom) {
-  if (cause && currentOptimizer && beforeRestart_) beforeRestart_(*cause);
+  if (cause && (currentOptimizer || otherRun_) && beforeRestart_) beforeRestart_(*cause);
   // First: the old optimiser is told to stop and handed to the reaper, so the
   // window never waits for its worker. The new worker draws only once the old
   // one has ended, and sets the seed itself then.
   RetireOptimizer(currentOptimizer);
+  // Another algorithm's run ends at its next scoring: waiting for it costs
+  // about one.
+  otherRun_.reset();
   lastError.clear();
   if (!resumeFrom) {
     paused_ = false;
@@ -279,6 +303,11 @@ void SceneState::Restart(std::optional<RestartCause> cause, std::optional<std::u
     // Without a seed the run continues the generator where the last one
     // stops; the state it starts from is known once it has started (RunSeed).
     if (seed) runSeed_ = *seed;
+  }
+  // A resumed run is the built-in scheme's, whatever is chosen.
+  if (!resumeFrom && !BuiltInAlgorithm()) {
+    StartOtherRun();
+    return;
   }
   try {
     // Without memory the holder stays empty; the next frame tries again.
@@ -301,8 +330,31 @@ void SceneState::Restart(std::optional<RestartCause> cause, std::optional<std::u
   }
 }
 
+void SceneState::StartOtherRun() {
+  otherView_ = OtherRunView{};
+  // It draws nothing from the program's generator: its seed is the run's.
+  try {
+    otherRun_ = std::make_unique<OtherOptimizerSession>(ToSnapshot(Describe()), algorithm_, runSeed_,
+                                                        kDefaultEvaluations, kDefaultRadius);
+  } catch (const std::bad_alloc&) {
+    lastError = "out of memory for a new optimiser";
+  } catch (const std::system_error& failure) {
+    lastError = std::string("cannot start the optimiser's thread: ") + failure.what();
+  }
+}
+
+void SceneState::StopOtherRun() {
+  if (otherRun_) otherRun_->RequestStop();
+}
+
 void SceneState::Pause() {
-  if (paused_ || !running || !currentOptimizer) return;
+  if (paused_ || !running) return;
+  if (otherRun_) {
+    otherRun_->SetPaused(true);
+    paused_ = true;
+    return;
+  }
+  if (!currentOptimizer) return;
   currentOptimizer->StopAtGenerationBoundary();
   paused_ = true;
 }
@@ -314,6 +366,11 @@ void SceneState::WaitUntilPaused() {
 
 void SceneState::Resume() {
   if (!paused_) return;
+  if (otherRun_) {
+    otherRun_->SetPaused(false);
+    paused_ = false;
+    return;
+  }
   if (!currentOptimizer) {
     paused_ = false;
     return;
@@ -406,6 +463,7 @@ void SceneState::EndRewind() { rewindGeneration_.reset(); }
 RunMode SceneState::Mode() const {
   if (drawing || !running) return RunMode::Drawing;
   if (paused_) return RunMode::Paused;
+  if (otherRun_ && otherRun_->Done()) return RunMode::Finished;
   if (currentOptimizer && currentOptimizer->Done() &&
       currentOptimizer->CompletedGenerations() >= runGenerationLimit_) {
     return RunMode::Finished;
@@ -418,7 +476,8 @@ void SceneState::PrepareFrame() {
     reflector.insert(reflector.end(), kDefaultReflector.begin(), kDefaultReflector.end());
     defaultsLoaded = 1;
   }
-  if (running && !currentOptimizer) RestartOptimizer();
+  if (running && !currentOptimizer && !otherRun_) RestartOptimizer();
+  if (otherRun_) otherView_.Refresh(*otherRun_);
 }
 
 SceneDescription SceneState::Describe() const {

@@ -2,16 +2,20 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "scene/default_scene.h"
+#include "scene/other_run_view.h"
 #include "scene/run_memento.h"
 #include "scene/scene_description.h"
 #include "scene/screen_point.h"
 #include "optimizer/reflector_optimizer.h"
+#include "other_optimizers/algorithm_catalogue.h"
+#include "other_optimizers/other_optimizer_session.h"
 #include "threading/ref_ptr.h"
 
 namespace reflector {
@@ -88,6 +92,7 @@ class SceneState {
   // A fresh run ends any pause and rewind. When no optimiser can be made (no
   // memory, no thread), the holder stays empty, lastError says why, and the
   // next frame tries again. The one place that replaces the optimiser.
+  // With another algorithm chosen, a fresh run is a run of it instead.
   void RestartOptimizer(std::optional<std::uint32_t> seed = std::nullopt,
                         std::optional<Resumption> resumeFrom = std::nullopt);
 
@@ -101,6 +106,23 @@ class SceneState {
   // Replaces the run with a captured one, which goes on (or stays paused)
   // with the bits it would have had.
   void RestoreRun(RunMemento memento);
+
+  // The algorithm fresh runs use from now on: kBuiltInAlgorithm, or a name
+  // from the catalogue, run by the library on a thread of its own from the
+  // scene's mirror with the run's seed (runSeed_), within kDefaultEvaluations
+  // scorings. Nothing restarts here. Such a run has no generations to pause
+  // at, step, continue, rewind or save as a checkpoint: Pause holds it
+  // between two scorings, and the rest do nothing.
+  void SetAlgorithm(const std::string& name) { algorithm_ = name; }
+  const std::string& algorithm() const { return algorithm_; }
+  bool BuiltInAlgorithm() const { return algorithm_ == kBuiltInAlgorithm; }
+  // The other algorithm's run shown, if one is: its session and what was
+  // last read of it (at PrepareFrame).
+  const OtherOptimizerSession* otherRun() const { return otherRun_.get(); }
+  const OtherRunView& otherView() const { return otherView_; }
+  // Ends the other algorithm's run at its next scoring, leaving what it
+  // found shown (the window is closing); nothing restarts it.
+  void StopOtherRun();
 
   // Drawing: Escape puts back the mirror (and aim) from before the drawing
   // began, keeping the run that was showing when nothing else changed.
@@ -228,6 +250,13 @@ class SceneState {
   std::vector<ScreenPoint> mirrorBeforeDrawing_;
   bool pausedBeforeDrawing_ = false;
   ScreenPoint aimBeforeDrawing_ = kDefaultAim;
+  // Starts a fresh run of the other algorithm on the current scene.
+  void StartOtherRun();
+  std::string algorithm_ = kBuiltInAlgorithm;
+  // Instead of currentOptimizer while another algorithm is chosen (never
+  // both); its destructor stops and joins its thread.
+  std::unique_ptr<OtherOptimizerSession> otherRun_;
+  OtherRunView otherView_;
   std::optional<std::uint32_t> rewindGeneration_;
   Population rewindPopulation_;
   SceneSnapshot rewindSnapshot_;

@@ -40,6 +40,7 @@
 #include "formats/scene_file.h"
 #include "formats/scene_writer.h"
 #include "geometry/random.h"
+#include "window/algorithm_menu.h"
 #include "window/canvas_widget.h"
 #include "window/convergence_plot.h"
 #include "window/edit_history.h"
@@ -108,10 +109,16 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
         plot_->CancelPick();
         UpdateTitle();
         if (pauseAction_) pauseAction_->setChecked(scene_.paused());
+        ShowAlgorithmChoice();
       },
       this);
   scene_.beforeRestart_ = [this](RestartCause cause) { history_->RecordRestart(cause); };
   plot_->rowAt_ = [this](std::uint32_t generation) -> std::optional<GenerationScores> {
+    if (scene_.otherRun()) {
+      const std::vector<GenerationScores>& rows = scene_.otherView().record.history;
+      if (generation < 1 || generation > rows.size()) return std::nullopt;
+      return rows[generation - 1];
+    }
     if (!scene_.currentOptimizer) return std::nullopt;
     std::optional<GenerationScores> row;
     const RunRecord* record = nullptr;
@@ -158,6 +165,20 @@ MainWindow::MainWindow(SceneState& scene, QSettings* settings, QWidget* parent)
       canvas_->SetMapping(view);
     }
     beamAction_->setChecked(settings_->value(QStringLiteral("view/incomingBeam"), false).toBool());
+    // The algorithm last chosen, if this build has it; the window opens on
+    // its run, which is no step to undo.
+    const std::string algorithm =
+        ToStd(settings_->value(QStringLiteral("run/algorithm"), QLatin1String(kBuiltInAlgorithm)).toString());
+    if (algorithm != scene_.algorithm() && AlgorithmOffered(algorithm)) {
+      scene_.SetAlgorithm(algorithm);
+      if (scene_.currentOptimizer || scene_.otherRun()) {
+        auto record = std::move(scene_.beforeRestart_);
+        scene_.beforeRestart_ = nullptr;
+        scene_.RestartOptimizer(ShownSeed());
+        scene_.beforeRestart_ = std::move(record);
+      }
+      ShowAlgorithmChoice();
+    }
   }
   UpdateTitle();
   canvas_->setFocus();
@@ -179,6 +200,7 @@ MainWindow::~MainWindow() {
   // The scene outlives the window and its history; the history goes first,
   // while the window its signals reach is whole.
   scene_.beforeRestart_ = nullptr;
+  scene_.StopOtherRun();
   delete history_;
   history_ = nullptr;
 }
@@ -197,12 +219,17 @@ void MainWindow::Redo() {
 }
 
 void MainWindow::AdoptBestMirror() {
-  if (!scene_.currentOptimizer || scene_.drawing) return;
+  if ((!scene_.currentOptimizer && !scene_.otherRun()) || scene_.drawing) return;
   std::optional<std::vector<Point2>> best;
-  const RunRecord* record = nullptr;
-  scene_.currentOptimizer->LockState(nullptr, nullptr, &record);
-  if (record->bestEver) best = record->bestEver->vertices;
-  scene_.currentOptimizer->UnlockState();
+  if (scene_.otherRun()) {
+    // The best so far, as shown.
+    if (scene_.otherView().record.bestEver) best = scene_.otherView().record.bestEver->vertices;
+  } else {
+    const RunRecord* record = nullptr;
+    scene_.currentOptimizer->LockState(nullptr, nullptr, &record);
+    if (record->bestEver) best = record->bestEver->vertices;
+    scene_.currentOptimizer->UnlockState();
+  }
   if (!best) {
     statusBar()->showMessage(tr("No best mirror yet: the run has not finished a generation"), 4000);
     return;
@@ -228,7 +255,7 @@ void MainWindow::CreateMenus() {
     const QString path = AskForFile(true, tr("Save Scene"), kSceneFilter);
     if (!path.isEmpty()) SaveScene(WithJsonSuffix(path));
   });
-  file->addAction(tr("Save &Checkpoint..."), this, [this] {
+  checkpointAction_ = file->addAction(tr("Save &Checkpoint..."), this, [this] {
     const QString path = AskForFile(true, tr("Save Checkpoint"), kSceneFilter);
     if (!path.isEmpty()) SaveCheckpoint(WithJsonSuffix(path));
   });
@@ -282,6 +309,7 @@ void MainWindow::CreateMenus() {
   // For watching a run: slower, one generation at a time, and on past the
   // limit. None changes a bit of what the run computes.
   QMenu* speed = run->addMenu(tr("Spee&d"));
+  speedMenu_ = speed;
   auto* speeds = new QActionGroup(this);
   const std::pair<QString, std::uint32_t> paces[] = {
       {tr("&Full Speed"), 0},
@@ -297,9 +325,9 @@ void MainWindow::CreateMenus() {
     speeds->addAction(action);
     connect(action, &QAction::triggered, this, [this, pace] { scene_.SetPace(pace); });
   }
-  run->addAction(tr("S&tep"), QKeySequence(Qt::Key_Period), this, [this] { scene_.Step(); });
-  run->addAction(tr("&Continue"), QKeySequence(Qt::CTRL | Qt::Key_Return), this,
-                 [this] { scene_.Continue(); });
+  stepAction_ = run->addAction(tr("S&tep"), QKeySequence(Qt::Key_Period), this, [this] { scene_.Step(); });
+  continueAction_ = run->addAction(tr("&Continue"), QKeySequence(Qt::CTRL | Qt::Key_Return), this,
+                                   [this] { scene_.Continue(); });
   run->addAction(tr("Adopt &Best Mirror"), QKeySequence(Qt::CTRL | Qt::Key_B), this,
                  &MainWindow::AdoptBestMirror);
   run->addSeparator();
@@ -307,6 +335,8 @@ void MainWindow::CreateMenus() {
     if (MaybeKeepChanges()) ResetScene();
   });
   run->addAction(tr("&Seed..."), this, &MainWindow::AskForSeed);
+  run->addSeparator();
+  algorithmGroup_ = AddAlgorithmMenu(run, [this](const std::string& name) { ChooseAlgorithm(name); });
 
   QMenu* view = menuBar()->addMenu(tr("&View"));
   QAction* plotToggle = plotDock_->toggleViewAction();
@@ -374,7 +404,11 @@ SceneBox MainWindow::SceneExtent(bool withBestMirror) const {
   box.Add(ToPoint2(scene_.source));
   box.Add(ToPoint2(scene_.target));
   box.Add(ToPoint2(scene_.aim));
-  if (withBestMirror && scene_.currentOptimizer && scene_.running) {
+  if (withBestMirror && scene_.otherRun() && scene_.running) {
+    for (const Candidate& shown : scene_.otherView().population.candidates) {
+      box.Add(std::span<const Point2>(shown.vertices));
+    }
+  } else if (withBestMirror && scene_.currentOptimizer && scene_.running) {
     const Population* population = nullptr;
     scene_.currentOptimizer->LockState(&population, nullptr);
     const int best = population->bestIndex >= 0 ? population->bestIndex : 0;
@@ -579,7 +613,10 @@ void MainWindow::SetSceneFile(const QString& path, bool checkpoint) {
 bool MainWindow::SaveScene(const QString& path) {
   SceneDescription description = scene_.Describe();
   std::optional<std::vector<Point2>> best;
-  if (scene_.currentOptimizer) {
+  if (const OtherOptimizerSession* other = scene_.otherRun()) {
+    description = SceneOfSnapshot(other->snapshot(), other->seed());
+    if (scene_.otherView().record.bestEver) best = scene_.otherView().record.bestEver->vertices;
+  } else if (scene_.currentOptimizer) {
     const RunRecord* record = nullptr;
     const SceneSnapshot* snapshot = nullptr;
     scene_.currentOptimizer->LockState(nullptr, &snapshot, &record);
@@ -597,6 +634,12 @@ bool MainWindow::SaveScene(const QString& path) {
 }
 
 bool MainWindow::SaveCheckpoint(const QString& path) {
+  if (scene_.otherRun()) {
+    ShowError(tr("Cannot save a checkpoint"),
+              FromStd(ToStd(path) + ": checkpoints hold the built-in scheme's runs, not " +
+                      scene_.otherRun()->algorithm() + "'s"));
+    return false;
+  }
   if (!scene_.running || !scene_.currentOptimizer) {
     ShowError(tr("Cannot save a checkpoint"),
               FromStd(ToStd(path) + ": no run to save while drawing; start the run first"));
@@ -656,7 +699,9 @@ bool MainWindow::ExportPlot(const QString& path) {
     return false;
   }
   RunRecord record;
-  if (scene_.currentOptimizer) {
+  if (scene_.otherRun()) {
+    record = scene_.otherView().record;
+  } else if (scene_.currentOptimizer) {
     const RunRecord* live = nullptr;
     scene_.currentOptimizer->LockState(nullptr, nullptr, &live);
     record = *live;
@@ -826,29 +871,35 @@ void MainWindow::Tick() {
     if (!shownError_.empty()) statusBar()->showMessage(FromStd(shownError_), 5000);
   }
 
-  RunStatus status;
   std::uint32_t seed = scene_.runSeed_;
-  status.mode = scene_.Mode();
-  status.rewound = scene_.rewindGeneration();
   PlotData data;
-  if (scene_.currentOptimizer) {
-    const Population* population = nullptr;
-    const RunRecord* record = nullptr;
-    scene_.currentOptimizer->LockState(&population, nullptr, &record);
-    status.generation = record->completedGenerations;
-    seed = record->startState.value_or(scene_.runSeed_);
-    status.best = BestScore(*population);
-    if (record->bestEver) {
-      status.bestEver = record->bestEver->score;
-      status.bestEverGeneration = record->bestEver->generation;
+  QString line;
+  if (scene_.otherRun()) {
+    seed = scene_.otherRun()->seed();
+    ReadOtherRun(line, data);
+  } else {
+    RunStatus status;
+    status.mode = scene_.Mode();
+    status.rewound = scene_.rewindGeneration();
+    if (scene_.currentOptimizer) {
+      const Population* population = nullptr;
+      const RunRecord* record = nullptr;
+      scene_.currentOptimizer->LockState(&population, nullptr, &record);
+      status.generation = record->completedGenerations;
+      seed = record->startState.value_or(scene_.runSeed_);
+      status.best = BestScore(*population);
+      if (record->bestEver) {
+        status.bestEver = record->bestEver->score;
+        status.bestEverGeneration = record->bestEver->generation;
+      }
+      // A few thousand points at most, whatever the run's length.
+      data = MakePlotData(*record, plot_->PlotColumns(), plotScale_);
+      scene_.currentOptimizer->UnlockState();
     }
-    // A few thousand points at most, whatever the run's length.
-    data = MakePlotData(*record, plot_->PlotColumns(), plotScale_);
-    scene_.currentOptimizer->UnlockState();
+    if (status.generation == 0) status.best.reset();
+    status.generationsPerSecond = MeasureRate(status.generation);
+    line = FromStd(StatusText(status));
   }
-  if (status.generation == 0) status.best.reset();
-  status.generationsPerSecond = MeasureRate(status.generation);
-  QString line = FromStd(StatusText(status));
   if (canvas_->view().editing) {
     const Point2 at = canvas_->pointerInScene();
     line = tr("Editing (E ends) | pointer %1, %2 | %3")
@@ -862,6 +913,7 @@ void MainWindow::Tick() {
   canvas_->UpdateScrollBars(SceneExtent(false));
   seedLabel_->setText(tr("seed %1").arg(seed));
   pauseAction_->setChecked(scene_.paused());
+  ShowAlgorithmChoice();
   undoAction_->setEnabled(history_->stack()->canUndo() || scene_.drawing);
   redoAction_->setEnabled(history_->stack()->canRedo() && !scene_.drawing);
   if (HasUnsavedChanges() != isWindowModified()) UpdateTitle();
@@ -874,14 +926,78 @@ void MainWindow::Tick() {
   canvas_->repaint();
 }
 
+void MainWindow::ReadOtherRun(QString& line, PlotData& data) {
+  const OtherRunView& view = scene_.otherView();
+  const OtherRunProgress& progress = view.progress;
+  OtherRunStatus status;
+  status.mode = scene_.Mode();
+  status.algorithm = scene_.otherRun()->algorithm();
+  status.evaluations = progress.evaluations;
+  status.budget = progress.budget;
+  status.error = progress.error;
+  if (!view.record.history.empty()) status.best = view.record.history.back().best;
+  if (progress.hasBest) {
+    status.bestEver = progress.bestScore;
+    status.bestEverEvaluation = progress.bestAt;
+  }
+  line = FromStd(StatusText(status));
+  data = MakePlotData(view.record, plot_->PlotColumns(), plotScale_);
+}
+
+void MainWindow::ChooseAlgorithm(const std::string& name) {
+  if (!AlgorithmOffered(name)) {
+    ShowError(tr("Cannot choose the algorithm"),
+              FromStd(name + ": this build cannot run it; 'reflector --list-algorithms' lists them"));
+    ShowAlgorithmChoice();
+    return;
+  }
+  if (name == scene_.algorithm()) return;
+  const std::uint32_t seed = ShownSeed();
+  history_->Named(tr("Algorithm %1").arg(FromStd(name)), [&] {
+    scene_.SetAlgorithm(name);
+    scene_.running = true;
+    scene_.drawing = false;
+    scene_.RestartOptimizer(seed);
+  });
+  ShowAlgorithmChoice();
+}
+
+std::uint32_t MainWindow::ShownSeed() const {
+  if (scene_.otherRun()) return scene_.otherRun()->seed();
+  if (!scene_.currentOptimizer) return scene_.runSeed_;
+  const RunRecord* record = nullptr;
+  scene_.currentOptimizer->LockState(nullptr, nullptr, &record);
+  const std::uint32_t seed = record->startState.value_or(scene_.runSeed_);
+  scene_.currentOptimizer->UnlockState();
+  return seed;
+}
+
+void MainWindow::ShowAlgorithmChoice() {
+  CheckAlgorithm(algorithmGroup_, scene_.algorithm());
+  const bool builtIn = scene_.BuiltInAlgorithm();
+  const QString why = builtIn ? QString() : tr("Only the built-in scheme's runs have generations to step through, "
+                                               "continue or pace");
+  for (QAction* action : {stepAction_, continueAction_, speedMenu_->menuAction()}) {
+    if (action->isEnabled() == builtIn) continue;
+    action->setEnabled(builtIn);
+    action->setToolTip(why);
+  }
+  if (checkpointAction_->isEnabled() != builtIn) {
+    checkpointAction_->setEnabled(builtIn);
+    checkpointAction_->setToolTip(builtIn ? QString() : tr("Checkpoints hold the built-in scheme's runs"));
+  }
+}
+
 QString MainWindow::StatusLine() const { return statusLabel_->text(); }
 
 QString MainWindow::SeedLine() const { return seedLabel_->text(); }
 
 QString MainWindow::PlotTitle(std::uint32_t seed) const {
-  return tr("Convergence: %1, seed %2")
-      .arg(sceneFile_.isEmpty() ? tr("Untitled") : QFileInfo(sceneFile_).fileName())
-      .arg(seed);
+  QString title = tr("Convergence: %1, seed %2")
+                      .arg(sceneFile_.isEmpty() ? tr("Untitled") : QFileInfo(sceneFile_).fileName())
+                      .arg(seed);
+  if (scene_.otherRun()) title += QStringLiteral(" \u2014 ") + FromStd(scene_.otherRun()->algorithm());
+  return title;
 }
 
 void MainWindow::SetPlotScale(PlotScale scale) {
@@ -903,7 +1019,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     settings_->setValue(QStringLiteral("view/originX"), view.origin.x);
     settings_->setValue(QStringLiteral("view/originY"), view.origin.y);
     settings_->setValue(QStringLiteral("view/incomingBeam"), beamAction_->isChecked());
+    settings_->setValue(QStringLiteral("run/algorithm"), FromStd(scene_.algorithm()));
   }
+  // Another algorithm's run has nobody to show it to now.
+  scene_.StopOtherRun();
   event->accept();
 }
 

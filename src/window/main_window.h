@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "scene/scene_state.h"
@@ -19,6 +20,7 @@
 #include "window/background_scene_load.h"
 
 class QAction;
+class QActionGroup;
 class QDockWidget;
 class QLabel;
 class QMenu;
@@ -29,6 +31,7 @@ namespace reflector {
 
 class CanvasWidget;
 class EditHistory;
+struct PlotData;
 class PlotWidget;
 
 // The program's main window: the canvas in the middle, the convergence plot in
@@ -85,6 +88,13 @@ class MainWindow : public QMainWindow {
   // Run > Adopt Best Mirror: the best-ever candidate becomes the user's
   // mirror, and the run restarts from it.
   void AdoptBestMirror();
+  // Run > Algorithm: the algorithm fresh runs use, applied now by a restart
+  // from the shown run's seed (one undo step). Another algorithm runs on a
+  // thread of its own (see SceneState::SetAlgorithm); the built-in scheme's
+  // run from that seed is the one it would have been.
+  void ChooseAlgorithm(const std::string& name);
+  // The seed of the run shown, as the status bar names it.
+  std::uint32_t ShownSeed() const;
   // Edit > Edit Mirror: handles on the mirror, the source and the target.
   void SetEditing(bool editing);
   // View > Fit Scene: every point of the scene and the best mirror in view.
@@ -98,7 +108,8 @@ class MainWindow : public QMainWindow {
   QDockWidget* plotDock() const { return plotDock_; }
   QString StatusLine() const;
   QString SeedLine() const;
-  // The plot's title: the scene's file (or Untitled) and the run's seed.
+  // The plot's title: the scene's file (or Untitled) and the run's seed, and
+  // another algorithm's name when one runs.
   QString PlotTitle(std::uint32_t seed) const;
   void SetPlotScale(PlotScale scale);
   const QString& sceneFile() const { return sceneFile_; }
@@ -144,6 +155,11 @@ class MainWindow : public QMainWindow {
   // Generations per second over the last second or so of ticks.
   std::optional<double> MeasureRate(std::uint32_t generation);
 
+  // The algorithm menu's check and what the chosen algorithm leaves out.
+  void ShowAlgorithmChoice();
+  // The tick's status line and plot for another algorithm's run.
+  void ReadOtherRun(QString& line, PlotData& data);
+
   void FinishOpening();
   // Replaces the run with the scene read from path.
   void UseScene(const SceneDescription& description, const QString& path);
@@ -165,6 +181,12 @@ class MainWindow : public QMainWindow {
   QAction* editAction_ = nullptr;
   QAction* beamAction_ = nullptr;
   QAction* redoAction_ = nullptr;
+  QActionGroup* algorithmGroup_ = nullptr;
+  // What only the built-in scheme's runs have.
+  QAction* stepAction_ = nullptr;
+  QAction* continueAction_ = nullptr;
+  QAction* checkpointAction_ = nullptr;
+  QMenu* speedMenu_ = nullptr;
   EditHistory* history_ = nullptr;
   QString sceneFile_;
   bool sceneFileIsCheckpoint_ = false;

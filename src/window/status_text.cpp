@@ -13,6 +13,9 @@ std::string Score(double value) {
   return text;
 }
 
+constexpr const char* kDrawingHelp =
+    " | right-click adds a vertex, left-click optimises, Backspace undoes, Escape cancels";
+
 }  // namespace
 
 const char* RunModeName(RunMode mode) {
@@ -27,10 +30,7 @@ const char* RunModeName(RunMode mode) {
 
 std::string StatusText(const RunStatus& status) {
   std::string text = RunModeName(status.mode);
-  if (status.mode == RunMode::Drawing) {
-    return text + " | right-click adds a vertex, left-click optimises, Backspace undoes, "
-                  "Escape cancels";
-  }
+  if (status.mode == RunMode::Drawing) return text + kDrawingHelp;
   text += " | generation " + std::to_string(status.generation);
   if (status.mode == RunMode::Optimising && status.generationsPerSecond) {
     text += " | " + std::to_string(std::lround(*status.generationsPerSecond)) + " gen/s";
@@ -42,6 +42,20 @@ std::string StatusText(const RunStatus& status) {
   }
   if (status.rewound) {
     text += " | showing generation " + std::to_string(*status.rewound) + " (Escape: live)";
+  }
+  return text;
+}
+
+std::string StatusText(const OtherRunStatus& status) {
+  std::string text = RunModeName(status.mode);
+  if (status.mode == RunMode::Drawing) return text + kDrawingHelp;
+  text += " | " + status.algorithm;
+  if (!status.error.empty()) return text + " | " + status.error;
+  text += " | evaluation " + std::to_string(status.evaluations) + " of " + std::to_string(status.budget);
+  if (status.best) text += " | best " + Score(*status.best);
+  if (status.bestEver) {
+    text += " | best ever " + Score(*status.bestEver) + " (evaluation " +
+            std::to_string(status.bestEverEvaluation) + ")";
   }
   return text;
 }

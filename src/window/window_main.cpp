@@ -142,6 +142,8 @@ int RunWindow(const CommandLine& options, int argc, char** argv) {
   scene.keepRewind_ = true;
   scene.scoringThreads_ = static_cast<int>(RunThreads(options));
   scene.minimumMirrorVertices_ = 2;
+  // What the first run starts from: another algorithm's seed too.
+  scene.runSeed_ = seed;
   if (sceneRead) scene.LoadScene(description, seed);
   // The checkpoint's run is resumed once the window is there (UseCheckpoint).
   QApplication application(argc, argv);
