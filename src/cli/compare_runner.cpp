@@ -22,6 +22,7 @@
 #include "formats/result_json.h"
 #include "geometry/correctly_rounded.h"
 #include "other_optimizers/algorithm_catalogue.h"
+#include "other_optimizers/other_optimizer_run.h"
 
 namespace reflector {
 
@@ -208,6 +209,13 @@ int RunCompare(const CommandLine& options, const std::string& program, PictureOu
     std::fprintf(messages, "reflector: compare: seeds %u-%u: the first is past the last\n", options.firstSeed,
                  options.lastSeed);
     return 2;
+  }
+  for (const std::string& algorithm : options.algorithms) {
+    if (algorithm != kBuiltInAlgorithm && !OtherOptimizersAvailable()) {
+      std::fprintf(messages, "reflector: compare: %s: this build has no other optimisers (built without "
+                             "libpagmo-dev)\n", algorithm.c_str());
+      return 2;
+    }
   }
   std::string error;
   std::string scene;

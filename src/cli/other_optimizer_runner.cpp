@@ -36,9 +36,13 @@ std::string HistoryText(const OtherRunResult& result) {
 std::string AlgorithmListText() {
   std::string out;
   for (const AlgorithmEntry& entry : AlgorithmCatalogue()) {
+    if (entry.name != kBuiltInAlgorithm && !OtherOptimizersAvailable()) continue;
     out += entry.name;
     out.append(entry.name.size() < 11 ? 11 - entry.name.size() : 1, ' ');
     out += entry.description + "\n";
+  }
+  if (!OtherOptimizersAvailable()) {
+    out += "(this build has no other optimisers: it was built without libpagmo-dev)\n";
   }
   return out;
 }
