@@ -30,6 +30,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr std::uint64_t kMostComparedRuns = 1000000;
+
 std::string JoinPath(const std::string& directory, const std::string& name) {
   return directory.ends_with('/') ? directory + name : directory + "/" + name;
 }
@@ -210,6 +212,17 @@ int RunCompare(const CommandLine& options, const std::string& program, PictureOu
                  options.lastSeed);
     return 2;
   }
+  // Two files a run in one folder: past a million runs, a comparison is
+  // better split by seeds and summarised together.
+  const std::uint64_t total =
+      options.algorithms.size() * (static_cast<std::uint64_t>(options.lastSeed) - options.firstSeed + 1);
+  if (total > kMostComparedRuns) {
+    std::fprintf(messages,
+                 "reflector: compare: %llu runs is more than one comparison takes (at most %llu); split the "
+                 "seeds over several folders and summarise the runs together with --summarise\n",
+                 static_cast<unsigned long long>(total), static_cast<unsigned long long>(kMostComparedRuns));
+    return 2;
+  }
   for (const std::string& algorithm : options.algorithms) {
     if (algorithm != kBuiltInAlgorithm && !OtherOptimizersAvailable()) {
       std::fprintf(messages, "reflector: compare: %s: this build has no other optimisers (built without "
@@ -235,6 +248,8 @@ int RunCompare(const CommandLine& options, const std::string& program, PictureOu
 
   std::vector<ChildRun> runs;
   std::vector<std::string> histories;
+  runs.reserve(total);
+  histories.reserve(total);
   std::vector<std::string> outputs(std::begin(kSummaryFiles), std::end(kSummaryFiles));
   for (std::string& output : outputs) output = JoinPath(options.outDir, output);
   for (const std::string& algorithm : options.algorithms) {

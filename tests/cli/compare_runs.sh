@@ -6,7 +6,8 @@
 #   summarise  runs gathered into another folder summarise to the same bytes;
 #              a run of another budget is refused, a file that is not a run is
 #              left alone
-#   interrupt  SIGINT stops the comparison with status 130 and no summary
+#   interrupt  SIGINT stops the comparison with status 130 and no summary; a
+#              seed range too large is refused at once
 # Each case works in a fresh temporary folder. Exit 77: skipped.
 set -u
 reflector=$1
@@ -124,6 +125,13 @@ interrupt)
   grep -q "^reflector: compare: interrupted after [0-9.]* s; 0 of 8 runs finished; the same command goes on with the rest\$" \
     "$work/long.err" || fail "unexpected messages: $(cat "$work/long.err")"
   [ ! -e "$work/long/summary.csv" ] || fail "a summary of unfinished runs"
+
+  # A seed range no comparison could hold is refused at once.
+  "$reflector" compare --algorithms reflector,de --seeds 0-4294967295 --out "$work/huge" 2> "$work/huge.err"
+  status=$?
+  [ $status -eq 2 ] || fail "status $status for 8589934592 runs, expected 2"
+  grep -q "8589934592 runs is more than one comparison takes (at most 1000000)" "$work/huge.err" ||
+    fail "unexpected message: $(cat "$work/huge.err")"
   ;;
 *)
   fail "no case $case_name"
