@@ -47,25 +47,6 @@ std::string RunName(const std::string& sceneFile) {
   return name;
 }
 
-std::string JoinPath(const std::string& directory, const std::string& name) {
-  return directory.ends_with('/') ? directory + name : directory + "/" + name;
-}
-
-// mkdir -p for the last level only: a missing parent is an error.
-bool MakeOutputDirectory(const std::string& directory, std::string& error) {
-  struct stat info;
-  if (stat(directory.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode)) return true;
-    error = directory + ": cannot create: " + std::strerror(ENOTDIR);
-    return false;
-  }
-  if (mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) {
-    error = directory + ": cannot create: " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
 // The name of the input a result or the summary in the output folder would
 // overwrite, if any: a file there named as an output of this batch (summary.csv
 // or NAME-SEED.json, for a scene's NAME and a seed of the range) that is one

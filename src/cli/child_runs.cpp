@@ -15,6 +15,7 @@
 
 #include "cli/batch_child.h"
 #include "cli/interrupts.h"
+#include "formats/json_reader.h"
 #include "formats/json_value.h"
 
 namespace reflector {
@@ -62,14 +63,6 @@ std::string FailureReason(const std::string& text) {
 bool DiskIsFull(const std::string& reason) {
   return reason.find(std::strerror(ENOSPC)) != std::string::npos ||
          reason.find(std::strerror(EDQUOT)) != std::string::npos;
-}
-
-const JsonValue* Member(const JsonValue& object, std::string_view key) {
-  if (object.kind != JsonValue::Kind::Object) return nullptr;
-  for (const JsonMember& member : object.members) {
-    if (member.key == key) return &member.value;
-  }
-  return nullptr;
 }
 
 std::optional<double> NumberOf(const JsonValue* value) {
@@ -190,18 +183,18 @@ bool ReadOutcome(const std::string& path, RunOutcome& outcome, std::string& erro
     return false;
   }
   outcome = RunOutcome{};
-  if (Member(root, "algorithm")) {
-    const JsonValue* bestEver = Member(root, "bestEver");
-    outcome.bestEver = bestEver ? NumberOf(Member(*bestEver, "score")) : std::nullopt;
+  if (FindMember(root, "algorithm")) {
+    const JsonValue* bestEver = FindMember(root, "bestEver");
+    outcome.bestEver = bestEver ? NumberOf(FindMember(*bestEver, "score")) : std::nullopt;
     if (!outcome.bestEver) {
       error = path + ": not a result file (no bestEver score)";
       return false;
     }
     return true;
   }
-  const JsonValue* generations = Member(root, "generations");
-  const std::optional<double> bestIndex = NumberOf(Member(root, "bestIndex"));
-  const JsonValue* candidates = Member(root, "candidates");
+  const JsonValue* generations = FindMember(root, "generations");
+  const std::optional<double> bestIndex = NumberOf(FindMember(root, "bestIndex"));
+  const JsonValue* candidates = FindMember(root, "candidates");
   if (!generations || generations->kind != JsonValue::Kind::Number || !bestIndex ||
       !candidates || candidates->kind != JsonValue::Kind::Array) {
     error = path + ": not a result file (no generations, bestIndex or candidates)";
@@ -211,13 +204,13 @@ bool ReadOutcome(const std::string& path, RunOutcome& outcome, std::string& erro
   if (*bestIndex >= 0) {
     const auto index = static_cast<std::size_t>(*bestIndex);
     if (index >= candidates->items.size()) {
-      error = path + ": bestIndex " + Member(root, "bestIndex")->text + " is past the candidates";
+      error = path + ": bestIndex " + FindMember(root, "bestIndex")->text + " is past the candidates";
       return false;
     }
-    outcome.best = NumberOf(Member(candidates->items[index], "score"));
+    outcome.best = NumberOf(FindMember(candidates->items[index], "score"));
   }
-  if (const JsonValue* bestEver = Member(root, "bestEver")) {
-    outcome.bestEver = NumberOf(Member(*bestEver, "score"));
+  if (const JsonValue* bestEver = FindMember(root, "bestEver")) {
+    outcome.bestEver = NumberOf(FindMember(*bestEver, "score"));
   }
   return true;
 }

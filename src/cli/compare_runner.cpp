@@ -1,7 +1,6 @@
 #include "cli/compare_runner.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,25 +30,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint64_t kMostComparedRuns = 1000000;
-
-std::string JoinPath(const std::string& directory, const std::string& name) {
-  return directory.ends_with('/') ? directory + name : directory + "/" + name;
-}
-
-// The folder itself may be new; its parent must be there.
-bool MakeOutputDirectory(const std::string& directory, std::string& error) {
-  struct stat info;
-  if (stat(directory.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode)) return true;
-    error = directory + ": cannot create: " + std::strerror(ENOTDIR);
-    return false;
-  }
-  if (mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) {
-    error = directory + ": cannot create: " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
 
 // The files the summary writes in the folder.
 const char* const kSummaryFiles[] = {"summary.csv",       "convergence.png", "convergence.svg",

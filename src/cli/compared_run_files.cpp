@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cli/child_runs.h"
+#include "formats/json_reader.h"
 #include "formats/json_value.h"
 #include "formats/json_writer.h"
 #include "formats/scene_file.h"
@@ -12,14 +13,6 @@
 namespace reflector {
 
 namespace {
-
-const JsonValue* Member(const JsonValue& object, std::string_view key) {
-  if (object.kind != JsonValue::Kind::Object) return nullptr;
-  for (const JsonMember& member : object.members) {
-    if (member.key == key) return &member.value;
-  }
-  return nullptr;
-}
 
 template <typename T>
 bool NumberIn(const JsonValue* value, T& out) {
@@ -143,9 +136,9 @@ bool ReadComparedRun(const std::string& jsonFile, const std::string& historyFile
             ": " + jsonError.message;
     return false;
   }
-  const JsonValue* algorithm = Member(root, "algorithm");
-  const JsonValue* scene = Member(root, "scene");
-  if (!NumberIn(Member(root, "seed"), out.run.seed) || !scene || scene->kind != JsonValue::Kind::Object ||
+  const JsonValue* algorithm = FindMember(root, "algorithm");
+  const JsonValue* scene = FindMember(root, "scene");
+  if (!NumberIn(FindMember(root, "seed"), out.run.seed) || !scene || scene->kind != JsonValue::Kind::Object ||
       (algorithm && algorithm->kind != JsonValue::Kind::String)) {
     error = jsonFile + ": not a result file (no seed or scene)";
     return false;
@@ -155,7 +148,7 @@ bool ReadComparedRun(const std::string& jsonFile, const std::string& historyFile
     out.run.algorithm = algorithm->text;
     std::uint64_t evaluations = 0;
     double radius = 0;
-    if (!NumberIn(Member(root, "evaluations"), evaluations) || !NumberIn(Member(root, "radius"), radius)) {
+    if (!NumberIn(FindMember(root, "evaluations"), evaluations) || !NumberIn(FindMember(root, "radius"), radius)) {
       error = jsonFile + ": not a result file (no evaluations or radius)";
       return false;
     }
@@ -163,8 +156,8 @@ bool ReadComparedRun(const std::string& jsonFile, const std::string& historyFile
     out.radius = radius;
   } else {
     out.run.algorithm = kBuiltInAlgorithm;
-    const JsonValue* numerics = Member(root, "numerics");
-    if (!NumberIn(Member(root, "generations"), out.generations) || !numerics ||
+    const JsonValue* numerics = FindMember(root, "numerics");
+    if (!NumberIn(FindMember(root, "generations"), out.generations) || !numerics ||
         numerics->kind != JsonValue::Kind::String) {
       error = jsonFile + ": not a result file (no generations or numerics)";
       return false;

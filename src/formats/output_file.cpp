@@ -334,4 +334,22 @@ bool WriteOutputFile(const std::string& path, std::string_view text, std::string
   return true;
 }
 
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  return directory.ends_with('/') ? directory + name : directory + "/" + name;
+}
+
+bool MakeOutputDirectory(const std::string& directory, std::string& error) {
+  struct stat info;
+  if (stat(directory.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return true;
+    error = directory + ": cannot create: " + std::strerror(ENOTDIR);
+    return false;
+  }
+  if (mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) {
+    error = directory + ": cannot create: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace reflector

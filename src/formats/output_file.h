@@ -25,6 +25,14 @@ bool CheckOutputWritable(const std::string& path, std::string& error);
 // The folder a path names a file in ("." for a bare name).
 std::string DirectoryOf(const std::string& path);
 
+// directory/name, with one slash between them.
+std::string JoinPath(const std::string& directory, const std::string& name);
+
+// Makes the folder for a set of outputs if it is not there: the last level
+// only, so a missing parent is an error ("DIR: cannot create: CAUSE"), as is
+// a file of that name.
+bool MakeOutputDirectory(const std::string& directory, std::string& error);
+
 // Writes all of text to fd, across short writes and EINTR; on failure, false
 // with the failing call's errno in error.
 bool WriteAll(int fd, std::string_view text, int& error);

@@ -59,15 +59,6 @@ Axis AxisOver(const std::vector<double>& values, bool log, double margin) {
   return axis;
 }
 
-QString TickLabel(double tick, double step, bool log) {
-  if (log) return QString::number(std::pow(10.0, tick), 'g', 6);
-  if (tick == 0.0) return QStringLiteral("0");
-  const double magnitude = std::fabs(tick);
-  if (magnitude >= 1e7 || magnitude < 1e-4) return QString::number(tick, 'g', 4);
-  const int decimals = step >= 1.0 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
-  return QString::number(tick, 'f', std::clamp(decimals, 0, 8));
-}
-
 std::vector<double> Ticks(const Axis& axis, int target) {
   return axis.log ? LogTicks(axis.low, axis.high) : NiceTicks(axis.low, axis.high, target);
 }

@@ -63,17 +63,6 @@ struct Axis {
 
 double Fraction(double value, const Axis& axis) { return (value - axis.low) / (axis.high - axis.low); }
 
-// A tick value as its label: whole numbers in full, fractions to the tick
-// spacing's precision, very large or small values in exponent form.
-QString TickLabel(double value, double step, bool logScale) {
-  if (logScale) return QString::number(std::pow(10.0, value), 'g', 12);
-  if (value == 0.0) return QStringLiteral("0");
-  const double magnitude = std::fabs(value);
-  if (magnitude >= 1e9 || magnitude < 1e-4) return QString::number(value, 'g', 4);
-  const int decimals = step >= 1.0 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
-  return QString::number(value, 'f', std::clamp(decimals, 0, 8));
-}
-
 Axis PaddedValueAxis(const PlotData& data) {
   if (!data.hasPoints) return {0.0, 1.0};
   double low = data.lowValue;
@@ -243,6 +232,15 @@ std::vector<double> LogTicks(double low, double high) {
     if (ticks.size() >= 3) break;
   }
   return ticks;
+}
+
+QString TickLabel(double value, double step, bool logScale) {
+  if (logScale) return QString::number(std::pow(10.0, value), 'g', 12);
+  if (value == 0.0) return QStringLiteral("0");
+  const double magnitude = std::fabs(value);
+  if (magnitude >= 1e9 || magnitude < 1e-4) return QString::number(value, 'g', 4);
+  const int decimals = step >= 1.0 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
+  return QString::number(value, 'f', std::clamp(decimals, 0, 8));
 }
 
 QColor PlotSeriesColor(PlotSeries which) {

@@ -63,6 +63,11 @@ std::vector<double> NiceTicks(double low, double high, int target, double minimu
 // them, else every digit times them.
 std::vector<double> LogTicks(double low, double high);
 
+// A tick value as its label: whole numbers in full, fractions to the tick
+// spacing's precision, very large or small values in exponent form; on a log
+// axis (values in decades) the value itself.
+QString TickLabel(double value, double step, bool logScale);
+
 QColor PlotSeriesColor(PlotSeries which);
 
 // Where the axes' box goes inside bounds, leaving room for the title, the
