@@ -33,13 +33,15 @@ void MutatePopulation(Population& population) {
 }
 
 void MutatePopulation(Population& population, RandomGenerator& generator) {
-  for (Candidate& candidate : population.candidates) {
-    for (Point2& vertex : candidate.vertices) {
-      const double dx = generator.Uniform(-kJitter, kJitter);
-      const double dy = generator.Uniform(-kJitter, kJitter);
-      vertex.x += dx;
-      vertex.y += dy;
-    }
+  for (Candidate& candidate : population.candidates) MutateCandidate(candidate, generator);
+}
+
+void MutateCandidate(Candidate& candidate, RandomGenerator& generator) {
+  for (Point2& vertex : candidate.vertices) {
+    const double dx = generator.Uniform(-kJitter, kJitter);
+    const double dy = generator.Uniform(-kJitter, kJitter);
+    vertex.x += dx;
+    vertex.y += dy;
   }
 }
 

@@ -18,6 +18,8 @@ void FillPopulation(Population& population, const SceneSnapshot& snapshot);
 // process-wide generator, or from the one given.
 void MutatePopulation(Population& population);
 void MutatePopulation(Population& population, RandomGenerator& generator);
+// One candidate's part of it, from the draw its vertices start at.
+void MutateCandidate(Candidate& candidate, RandomGenerator& generator);
 
 // One selection step: the worst candidate becomes a copy of the best one, and
 // bestIndex names the best. Ties go to the lowest index in both roles. A score

@@ -151,10 +151,12 @@ void ReflectorOptimizer::RunGenerations() {
       // The generation runs on the worker's own copy, without the lock: a
       // reader never waits for a generation, however slowly this low-priority
       // thread gets through one. A generation stopped half way is dropped.
-      reflector::MutatePopulation(working);
       if (team) {
-        stopped = !team->Score(working);
+        RandomGenerator generator{RandomState()};
+        stopped = !team->JitterAndScore(working, generator);
+        SetRandomState(generator.state);
       } else {
+        reflector::MutatePopulation(working);
         for (int i = 0; i < kPopulationSize && !stopped; ++i) stopped = !EvaluateCandidate(working, i);
       }
       if (stopped) break;

@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "optimizer/evolution.h"
+
 namespace reflector {
 
 ScoringTeam::ScoringTeam(const SceneSnapshot& scene, int threads, const std::atomic<bool>& stop)
@@ -26,6 +28,20 @@ ScoringTeam::~ScoringTeam() {
 }
 
 bool ScoringTeam::Score(Population& scored) {
+  jitterFrom.clear();
+  return Run(scored);
+}
+
+bool ScoringTeam::JitterAndScore(Population& scored, RandomGenerator& generator) {
+  jitterFrom.resize(scored.candidates.size());
+  for (std::size_t i = 0; i < scored.candidates.size(); ++i) {
+    jitterFrom[i] = generator.state;
+    generator.Skip(2 * std::uint64_t{scored.candidates[i].vertices.size()});
+  }
+  return Run(scored);
+}
+
+bool ScoringTeam::Run(Population& scored) {
   const std::uint32_t next = round.load(std::memory_order_relaxed) + 1;
   population.store(&scored, std::memory_order_relaxed);
   const int count = static_cast<int>(scored.candidates.size());
@@ -62,6 +78,10 @@ void ScoringTeam::TakePart(std::uint32_t ofRound, BeamTracer& tracer) {
     const int count = candidateCount.load(std::memory_order_relaxed);
     Candidate& candidate =
         population.load(std::memory_order_relaxed)->candidates[static_cast<std::size_t>(index)];
+    if (!jitterFrom.empty()) {
+      RandomGenerator generator{jitterFrom[static_cast<std::size_t>(index)]};
+      MutateCandidate(candidate, generator);
+    }
     if (!stopped.load(std::memory_order_relaxed) &&
         !tracer.Evaluate(candidate.vertices, snapshot.source, snapshot.aim, snapshot.target,
                          stopRequested, candidate.rayRecords, candidate.score)) {

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "geometry/random.h"
 #include "optimizer/population.h"
 #include "optimizer/scene_snapshot.h"
 #include "tracing/beam_tracer.h"
@@ -40,9 +41,17 @@ class ScoringTeam {
   // stop was seen: the scores are then not all there.
   bool Score(Population& population);
 
+  // MutatePopulation then Score, with the jitter spread over the threads as
+  // well: each candidate's draws start where the generator would be after
+  // the candidates before it (RandomGenerator::Skip), so every vertex gets
+  // the draw it gets on one thread. The generator ends past them all, stop
+  // or not.
+  bool JitterAndScore(Population& population, RandomGenerator& generator);
+
   int threads() const { return static_cast<int>(helpers.size()) + 1; }
 
  private:
+  bool Run(Population& population);
   // Claims and traces candidates of the round until none is left.
   void TakePart(std::uint32_t round, BeamTracer& tracer);
   void Helper();
@@ -54,6 +63,9 @@ class ScoringTeam {
   // helper late for the last round may read them as the next one begins.
   std::atomic<Population*> population{nullptr};
   std::atomic<int> candidateCount{0};
+  // Where each candidate's jitter starts in the generator's sequence; empty:
+  // the round only scores.
+  std::vector<std::uint32_t> jitterFrom;
   // The round in the high half, the next unclaimed candidate in the low: a
   // helper that wakes late cannot claim in a round that is not the one it saw.
   std::atomic<std::uint64_t> claims{0};

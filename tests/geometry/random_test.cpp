@@ -67,5 +67,24 @@ TEST_F(RandomTest, AGeneratorOfItsOwnDrawsWhatTheProcessWideOneDrawsAndLeavesItA
   EXPECT_EQ(RandomState(), before);
 }
 
+// Skipping ahead lands where drawing one by one does, however far: every
+// count up to a few thousand, and past the generator's period of 2^32.
+TEST_F(RandomTest, SkippingAheadLandsWhereDrawingDoes) {
+  RandomGenerator drawn{987654321u};
+  for (std::uint64_t count = 0; count < 5000; ++count) {
+    RandomGenerator skipped{987654321u};
+    skipped.Skip(count);
+    ASSERT_EQ(skipped.state, drawn.state) << count;
+    drawn.Next();
+  }
+  RandomGenerator whole{42u};
+  whole.Skip(std::uint64_t{1} << 32);
+  EXPECT_EQ(whole.state, 42u);
+  RandomGenerator past{42u}, near{42u};
+  past.Skip((std::uint64_t{1} << 32) + 3);
+  near.Skip(3);
+  EXPECT_EQ(past.state, near.state);
+}
+
 }  // namespace
 }  // namespace reflector

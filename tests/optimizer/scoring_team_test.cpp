@@ -76,6 +76,43 @@ TEST(ScoringTeamTest, AnyNumberOfThreadsScoresEveryCandidateAsOneTracerDoes) {
   }
 }
 
+// The jitter spread over the threads: every vertex gets the draw it gets
+// from MutatePopulation on one thread, and the generator ends where that
+// leaves it; candidates of different sizes, so that each one's draws start
+// where the ones before it end.
+TEST(ScoringTeamTest, JitteringOnEveryThreadDrawsWhatOneThreadDraws) {
+  const SceneSnapshot scene = LineScene(50);
+  for (int threads : {1, 2, 3}) {
+    const std::atomic<bool> never{false};
+    ScoringTeam team(scene, threads, never);
+    Population population;
+    FillPopulation(population, scene);
+    for (std::size_t i = 0; i < population.candidates.size(); ++i) {
+      population.candidates[i].vertices.resize(50 - 3 * i);
+    }
+    RandomGenerator generator{77u + static_cast<std::uint32_t>(threads)};
+    BeamTracer alone;
+    for (int round = 0; round < 12; ++round) {
+      Population expected = population;
+      RandomGenerator expectedGenerator = generator;
+      MutatePopulation(expected, expectedGenerator);
+      for (Candidate& candidate : expected.candidates) {
+        alone.Evaluate(candidate.vertices, scene.source, scene.aim, scene.target, never,
+                       candidate.rayRecords, candidate.score);
+      }
+      ASSERT_TRUE(team.JitterAndScore(population, generator));
+      ASSERT_EQ(generator.state, expectedGenerator.state) << threads << " threads, round " << round;
+      for (std::size_t i = 0; i < expected.candidates.size(); ++i) {
+        const auto& got = population.candidates[i].vertices;
+        const auto& want = expected.candidates[i].vertices;
+        ASSERT_EQ(std::memcmp(got.data(), want.data(), want.size() * sizeof(Point2)), 0)
+            << threads << " threads, round " << round << ", candidate " << i;
+        ASSERT_TRUE(SameRecords(population.candidates[i], expected.candidates[i]));
+      }
+    }
+  }
+}
+
 TEST(ScoringTeamTest, AStopEndsTheRoundAndTheTeamEndsWithIt) {
   const SceneSnapshot scene = LineScene(400);
   std::atomic<bool> stop{true};
@@ -83,6 +120,11 @@ TEST(ScoringTeamTest, AStopEndsTheRoundAndTheTeamEndsWithIt) {
   Population population;
   FillPopulation(population, scene);
   EXPECT_FALSE(team.Score(population));
+  // Stopped or not, the generator goes past the whole generation's draws.
+  RandomGenerator generator{5u}, expected{5u};
+  EXPECT_FALSE(team.JitterAndScore(population, generator));
+  expected.Skip(2 * 400 * kPopulationSize);
+  EXPECT_EQ(generator.state, expected.state);
   stop.store(false);
   EXPECT_TRUE(team.Score(population));
 }
