@@ -17,17 +17,27 @@ namespace reflector {
 struct RandomGenerator {
   std::uint32_t state = 1;
 
-  // Advances the state and returns bits 16..30 of it, a value in 0..32767.
+  // One step of the state, mod 2^32 by unsigned wrap-around, and the same
+  // step taken twice in one.
+  static constexpr std::uint32_t kMultiplier = 214013u;
+  static constexpr std::uint32_t kIncrement = 2531011u;
+  static constexpr std::uint32_t kTwoStepMultiplier = kMultiplier * kMultiplier;
+  static constexpr std::uint32_t kTwoStepIncrement = kIncrement * kMultiplier + kIncrement;
+
+  // A draw from the state it leaves: bits 16..30, a value in 0..32767.
+  static int ValueOf(std::uint32_t advanced) { return static_cast<int>((advanced >> 16) & 0x7FFF); }
+
+  // Advances the state and returns its draw.
   int Next() {
-    state = state * 214013u + 2531011u;  // mod 2^32 by unsigned wrap-around
-    return static_cast<int>((state >> 16) & 0x7FFF);
+    state = state * kMultiplier + kIncrement;
+    return ValueOf(state);
   }
 
   // The state count draws ahead, without making them: the step's affine map
   // composed with itself by squaring, so a long way costs a few dozen
   // multiplications. Lets threads start their part of a sequence at once.
   void Skip(std::uint64_t count) {
-    std::uint32_t multiplier = 214013u, increment = 2531011u;  // one draw
+    std::uint32_t multiplier = kMultiplier, increment = kIncrement;  // one draw
     while (count > 0) {
       if (count & 1u) state = state * multiplier + increment;
       increment = increment * multiplier + increment;  // twice the current step
@@ -38,8 +48,9 @@ struct RandomGenerator {
 
   // low + (r k) (high - low) with r = Next() and k = 1/32767: one draw, both
   // ends reachable, at most 32768 distinct values.
-  double Uniform(double low, double high) {
-    const double r = Next();
+  double Uniform(double low, double high) { return UniformOf(Next(), low, high); }
+  static double UniformOf(int draw, double low, double high) {
+    const double r = draw;
     return low + (r * kUnit) * (high - low);
   }
 

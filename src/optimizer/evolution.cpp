@@ -37,12 +37,21 @@ void MutatePopulation(Population& population, RandomGenerator& generator) {
 }
 
 void MutateCandidate(Candidate& candidate, RandomGenerator& generator) {
+  // A vertex's two draws both come from the state before them, the second by
+  // two steps in one: the state goes through one multiplication per vertex
+  // instead of two in a row.
+  using G = RandomGenerator;
+  std::uint32_t state = generator.state;
   for (Point2& vertex : candidate.vertices) {
-    const double dx = generator.Uniform(-kJitter, kJitter);
-    const double dy = generator.Uniform(-kJitter, kJitter);
+    const std::uint32_t first = state * G::kMultiplier + G::kIncrement;
+    const std::uint32_t second = state * G::kTwoStepMultiplier + G::kTwoStepIncrement;
+    const double dx = G::UniformOf(G::ValueOf(first), -kJitter, kJitter);
+    const double dy = G::UniformOf(G::ValueOf(second), -kJitter, kJitter);
     vertex.x += dx;
     vertex.y += dy;
+    state = second;
   }
+  generator.state = state;
 }
 
 namespace {

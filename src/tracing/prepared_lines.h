@@ -23,27 +23,28 @@ struct SegmentLine {
   bool useX = false;       // the inside test compares x (else y)
 };
 
-inline SegmentLine MakeSegmentLine(Point2 a, Point2 b) {
-  SegmentLine line;
+// Written in place, every field of every line, without branches: a line
+// built on the stack and copied stalls on its own stores, and the divisions
+// of neighbouring segments can then overlap. A vertical segment's slope is
+// still divided out (an infinity or NaN, quietly) and not kept.
+inline void SetSegmentLine(SegmentLine& line, Point2 a, Point2 b) {
+  const bool vertical = a.x == b.x;
+  const double slope = Slope(a, b);
+  const bool useX = std::fabs(a.y - b.y) < std::fabs(a.x - b.x);
   line.a = a;
   line.b = b;
-  line.vertical = a.x == b.x;
-  if (!line.vertical) {
-    line.slope = Slope(a, b);
-    line.intercept = b.y - line.slope * b.x;
-  }
-  line.useX = std::fabs(a.y - b.y) < std::fabs(a.x - b.x);
-  line.av = line.useX ? a.x : a.y;
-  line.bv = line.useX ? b.x : b.y;
-  return line;
+  line.slope = vertical ? 0.0 : slope;
+  line.intercept = vertical ? 0.0 : b.y - slope * b.x;
+  line.av = useX ? a.x : a.y;
+  line.bv = useX ? b.x : b.y;
+  line.vertical = vertical;
+  line.useX = useX;
 }
 
 // One line per segment of the polyline, in order; lines keeps its storage.
 inline void MakeSegmentLines(std::span<const Point2> vertices, std::vector<SegmentLine>& lines) {
   lines.resize(vertices.size() < 2 ? 0 : vertices.size() - 1);
-  for (std::size_t k = 0; k < lines.size(); ++k) {
-    lines[k] = MakeSegmentLine(vertices[k], vertices[k + 1]);
-  }
+  for (std::size_t k = 0; k < lines.size(); ++k) SetSegmentLine(lines[k], vertices[k], vertices[k + 1]);
 }
 
 }  // namespace reflector
