@@ -205,8 +205,8 @@ int RunCompare(const CommandLine& options, const std::string& program, PictureOu
   }
   for (const std::string& algorithm : options.algorithms) {
     if (algorithm != kBuiltInAlgorithm && !OtherOptimizersAvailable()) {
-      std::fprintf(messages, "reflector: compare: %s: this build has no other optimisers (built without "
-                             "libpagmo-dev)\n", algorithm.c_str());
+      std::fprintf(messages, "reflector: compare: %s: %s\n", algorithm.c_str(),
+                   OtherOptimizersUnavailableReason().c_str());
       return 2;
     }
   }

@@ -42,7 +42,7 @@ std::string AlgorithmListText() {
     out += entry.description + "\n";
   }
   if (!OtherOptimizersAvailable()) {
-    out += "(this build has no other optimisers: it was built without libpagmo-dev)\n";
+    out += "(" + OtherOptimizersUnavailableReason() + ")\n";
   }
   return out;
 }

@@ -18,6 +18,8 @@
 #include <random>
 
 #include "other_optimizers/mirror_problem.h"
+#include "other_optimizers/other_optimizer_module.h"
+#include "other_optimizers/other_optimizer_run.h"
 
 namespace reflector {
 
@@ -48,17 +50,16 @@ pagmo::algorithm MakeAlgorithm(const std::string& name, unsigned seed, std::uint
 
 }  // namespace
 
-bool OtherOptimizersAvailable() { return true; }
+}  // namespace reflector
 
-bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std::uint32_t seed,
-                       std::uint64_t evaluations, double radius, OtherRunResult& result,
-                       std::string& error) {
-  return RunOtherOptimizer(scene, name, seed, evaluations, radius, result, error, nullptr);
-}
-
-bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std::uint32_t seed,
-                       std::uint64_t evaluations, double radius, OtherRunResult& result,
-                       std::string& error, const std::function<void(const ScoringLedger&)>& watcher) {
+// The module's one entry (see other_optimizer_module.h): the program's
+// RunOtherOptimizer, here where the library is.
+extern "C" __attribute__((visibility("default"))) bool reflector_run_other_optimizer(
+    const reflector::SceneSnapshot& scene, const std::string& name, std::uint32_t seed,
+    std::uint64_t evaluations, double radius, reflector::OtherRunResult& result,
+    std::string& error,
+    const std::function<void(const reflector::ScoringLedger&)>& watcher) {
+  using namespace reflector;
   const AlgorithmEntry* entry = FindAlgorithm(name);
   if (!entry || name == kBuiltInAlgorithm) {
     error = "no algorithm '" + name + "' here; 'reflector --list-algorithms' lists them";
@@ -132,4 +133,4 @@ bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std:
   return true;
 }
 
-}  // namespace reflector
+static_assert(std::is_same_v<decltype(&reflector_run_other_optimizer), reflector::OtherOptimizerEntry>);

@@ -31,8 +31,10 @@ inline constexpr double kDefaultRadius = 50.0;
 // The default budget of scorings.
 inline constexpr std::uint64_t kDefaultEvaluations = 200000;
 
-// Whether this build has the library: without it every run fails, saying so.
+// Whether this build has the library and it can be loaded: without it every
+// run fails, saying so; and why not, as a phrase ("this build has no ...").
 bool OtherOptimizersAvailable();
+std::string OtherOptimizersUnavailableReason();
 
 // Runs the named library algorithm on the scene, from its mirror, within
 // `evaluations` scorings, the library's generator seeded with seed. One

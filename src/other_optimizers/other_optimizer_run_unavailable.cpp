@@ -4,6 +4,10 @@ namespace reflector {
 
 bool OtherOptimizersAvailable() { return false; }
 
+std::string OtherOptimizersUnavailableReason() {
+  return "this build has no other optimisers (built without libpagmo-dev)";
+}
+
 bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std::uint32_t seed,
                        std::uint64_t evaluations, double radius, OtherRunResult& result,
                        std::string& error) {
@@ -12,7 +16,7 @@ bool RunOtherOptimizer(const SceneSnapshot& scene, const std::string& name, std:
 
 bool RunOtherOptimizer(const SceneSnapshot&, const std::string& name, std::uint32_t, std::uint64_t, double,
                        OtherRunResult&, std::string& error, const std::function<void(const ScoringLedger&)>&) {
-  error = name + ": this build has no other optimisers (built without libpagmo-dev)";
+  error = name + ": " + OtherOptimizersUnavailableReason();
   return false;
 }
 

@@ -23,7 +23,9 @@ QActionGroup* AddAlgorithmMenu(QMenu* run, const std::function<void(const std::s
     action->setStatusTip(QString::fromStdString(entry.description));
     if (!AlgorithmOffered(entry.name)) {
       action->setEnabled(false);
-      action->setToolTip(QObject::tr("This build has no other optimisers (built without libpagmo-dev)"));
+      QString reason = QString::fromStdString(OtherOptimizersUnavailableReason());
+      if (!reason.isEmpty()) reason[0] = reason[0].toUpper();
+      action->setToolTip(reason);
     }
     group->addAction(action);
     if (builtIn) menu->addSeparator();

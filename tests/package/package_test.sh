@@ -60,9 +60,11 @@ echo "Depends: $depends"
 # From dpkg-shlibdeps: the C library, the Qt the window links and, where the
 # build has the other optimisers, the library they come from.
 libs=(libc6 libstdc++6 libqt6widgets6)
-dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/bin/reflector >"$work/reflector.probe"
-chmod +x "$work/reflector.probe"
-"$work/reflector.probe" --list-algorithms 2>/dev/null | grep -q '^cmaes' && libs+=(libpagmo8)
+# The build's own program says whether it has them; the package must then
+# hold their module and depend on their library.
+with_others=no
+"$build_dir/src/reflector" --list-algorithms 2>/dev/null | grep -q '^cmaes' && with_others=yes
+[ "$with_others" = yes ] && libs+=(libpagmo8)
 for lib in "${libs[@]}"; do
   [[ $depends == *"$lib "* || $depends == *"$lib," || $depends == *"$lib" ]] || fail "Depends lacks $lib"
 done
@@ -85,6 +87,12 @@ for f in "$desktop" "$metainfo" "$mime" "$man_page" "$completion" \
   [ -f "$f" ] || fail "missing ${f#"$root"}"
 done
 [ -x "$root/usr/bin/reflector" ] || fail "missing or not executable: /usr/bin/reflector"
+if [ "$with_others" = yes ]; then
+  module=/usr/lib/reflector/modules/libreflector-pagmo.so
+  [ -f "$root$module" ] || fail "missing $module"
+  "$root/usr/bin/reflector" --list-algorithms | grep -q '^cmaes' ||
+    fail "the installed program does not find its other optimisers"
+fi
 for size in 48 256; do
   png="$share/icons/hicolor/${size}x${size}/apps/$app_id.png"
   if [ ! -f "$png" ]; then
