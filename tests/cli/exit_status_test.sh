@@ -55,4 +55,20 @@ if [ -z "${REFLECTOR_SANITIZED:-}" ]; then
   expect 1 '^reflector: not enough memory to go on' \
     limited_memory "$reflector" batch --seeds 0-4294967295 --out "$work/huge" "$work/bom.json"
 fi
+# The other optimisers come from a module beside the program's folder: a
+# program moved away from it still runs its own scheme, and says, naming the
+# file, why the others cannot run.
+if "$reflector" --list-algorithms | grep -q '^cmaes'; then
+  mkdir "$work/alone"
+  cp "$reflector" "$work/alone/reflector"
+  module="$work/alone/../lib/reflector/modules/libreflector-pagmo.so"
+  "$work/alone/reflector" --list-algorithms > "$work/list" || fail "--list-algorithms alone: status $?"
+  grep -q '^cmaes' "$work/list" && fail "a program without its module lists cmaes"
+  grep -qF "(the other optimisers cannot be loaded: $module: cannot open shared object file" "$work/list" ||
+    fail "--list-algorithms alone: $(cat "$work/list")"
+  expect 2 "^reflector: default scene: cmaes: the other optimisers cannot be loaded: $module" \
+    "$work/alone/reflector" --headless --algorithm cmaes --evaluations 100
+  "$work/alone/reflector" --headless --generations 5 --json "$work/alone.json" 2> /dev/null ||
+    fail "the built-in scheme does not run without the module"
+fi
 echo "exit statuses and messages as documented"
