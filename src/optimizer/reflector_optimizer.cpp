@@ -142,6 +142,9 @@ void ReflectorOptimizer::RunGenerations() {
     }
     // Only this thread writes the population, so it may read it unlocked.
     working = population;
+    // With helpers, each candidate is brought over from the published
+    // generation by the thread that scores it next.
+    bool broughtOver = true;
     for (std::uint32_t generation = first; generation < generationLimit; ++generation) {
       if (stopAtBoundary.load()) break;
       // The clock only for a paced run: a pace set during this generation
@@ -153,7 +156,7 @@ void ReflectorOptimizer::RunGenerations() {
       // thread gets through one. A generation stopped half way is dropped.
       if (team) {
         RandomGenerator generator{RandomState()};
-        stopped = !team->JitterAndScore(working, generator);
+        stopped = !team->JitterAndScore(working, generator, broughtOver ? nullptr : &population);
         SetRandomState(generator.state);
       } else {
         reflector::MutatePopulation(working);
@@ -168,12 +171,14 @@ void ReflectorOptimizer::RunGenerations() {
       // The next generation starts from the one just published. Every
       // candidate's rays are traced again, so the vertices and scores are
       // all that must be brought over.
+      working.bestIndex = population.bestIndex;
+      broughtOver = !team;
+      if (team) continue;
       for (int i = 0; i < kPopulationSize; ++i) {
         const std::size_t at = static_cast<std::size_t>(i);
         working.candidates[at].vertices = population.candidates[at].vertices;
         working.candidates[at].score = population.candidates[at].score;
       }
-      working.bestIndex = population.bestIndex;
     }
   }
   turn.End();

@@ -3,9 +3,33 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
+
 #include "optimizer/evolution.h"
 
 namespace reflector {
+
+namespace {
+
+// Waits for value to leave `from` by looking at it for up to a fifth of a
+// millisecond before sleeping: rounds follow each other within tens of
+// microseconds, less than a sleeping thread may take to be woken.
+template <typename T>
+void AwaitChange(const std::atomic<T>& value, T from) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+  for (int look = 1;; ++look) {
+    if (value.load(std::memory_order_acquire) != from) return;
+#if defined(__x86_64__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+    if (look % 64 == 0 && std::chrono::steady_clock::now() >= until) break;
+  }
+  value.wait(from, std::memory_order_acquire);
+}
+
+}  // namespace
 
 ScoringTeam::ScoringTeam(const SceneSnapshot& scene, int threads, const std::atomic<bool>& stop)
     : snapshot(scene), stopRequested(stop) {
@@ -29,14 +53,20 @@ ScoringTeam::~ScoringTeam() {
 
 bool ScoringTeam::Score(Population& scored) {
   jitterFrom.clear();
+  bringOver = nullptr;
   return Run(scored);
 }
 
-bool ScoringTeam::JitterAndScore(Population& scored, RandomGenerator& generator) {
+bool ScoringTeam::JitterAndScore(Population& scored, RandomGenerator& generator,
+                                 const Population* from) {
   jitterFrom.resize(scored.candidates.size());
+  bringOver = from;
   for (std::size_t i = 0; i < scored.candidates.size(); ++i) {
+    const bool brought = from && i < from->candidates.size();
+    const std::size_t vertices =
+        (brought ? from->candidates[i] : scored.candidates[i]).vertices.size();
     jitterFrom[i] = generator.state;
-    generator.Skip(2 * std::uint64_t{scored.candidates[i].vertices.size()});
+    generator.Skip(2 * std::uint64_t{vertices});
   }
   return Run(scored);
 }
@@ -59,7 +89,7 @@ bool ScoringTeam::Run(Population& scored) {
   // Only candidates a helper has claimed can be left: each is being traced.
   for (int done = finished.load(std::memory_order_acquire); done < count;
        done = finished.load(std::memory_order_acquire)) {
-    finished.wait(done, std::memory_order_acquire);
+    AwaitChange(finished, done);
   }
   return !stopped.load(std::memory_order_relaxed);
 }
@@ -78,8 +108,13 @@ void ScoringTeam::TakePart(std::uint32_t ofRound, BeamTracer& tracer) {
     const int count = candidateCount.load(std::memory_order_relaxed);
     Candidate& candidate =
         population.load(std::memory_order_relaxed)->candidates[static_cast<std::size_t>(index)];
+    const auto at = static_cast<std::size_t>(index);
+    if (bringOver && at < bringOver->candidates.size()) {
+      candidate.vertices = bringOver->candidates[at].vertices;
+      candidate.score = bringOver->candidates[at].score;
+    }
     if (!jitterFrom.empty()) {
-      RandomGenerator generator{jitterFrom[static_cast<std::size_t>(index)]};
+      RandomGenerator generator{jitterFrom[at]};
       MutateCandidate(candidate, generator);
     }
     if (!stopped.load(std::memory_order_relaxed) &&
@@ -99,7 +134,7 @@ void ScoringTeam::Helper() {
   for (;;) {
     std::uint32_t now = round.load(std::memory_order_acquire);
     while (now == seen) {
-      round.wait(now, std::memory_order_acquire);
+      AwaitChange(round, now);
       now = round.load(std::memory_order_acquire);
     }
     seen = now;

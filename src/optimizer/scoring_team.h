@@ -45,8 +45,11 @@ class ScoringTeam {
   // well: each candidate's draws start where the generator would be after
   // the candidates before it (RandomGenerator::Skip), so every vertex gets
   // the draw it gets on one thread. The generator ends past them all, stop
-  // or not.
-  bool JitterAndScore(Population& population, RandomGenerator& generator);
+  // or not. With bringOver, each candidate first takes the vertices and score
+  // of the one at its index there (on the thread that scores it; bringOver is
+  // only read).
+  bool JitterAndScore(Population& population, RandomGenerator& generator,
+                      const Population* bringOver = nullptr);
 
   int threads() const { return static_cast<int>(helpers.size()) + 1; }
 
@@ -66,6 +69,7 @@ class ScoringTeam {
   // Where each candidate's jitter starts in the generator's sequence; empty:
   // the round only scores.
   std::vector<std::uint32_t> jitterFrom;
+  const Population* bringOver = nullptr;  // the round's, if any
   // The round in the high half, the next unclaimed candidate in the low: a
   // helper that wakes late cannot claim in a round that is not the one it saw.
   std::atomic<std::uint64_t> claims{0};
