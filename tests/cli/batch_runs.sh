@@ -130,9 +130,12 @@ orphans)
   [ "$(echo $children | wc -w)" -eq 2 ] || fail "the batch did not start two runs: '$children'"
   kill -KILL $pid
   wait $pid 2>/dev/null
+  # Ended: gone, or a zombie left for whoever adopted it to reap (a
+  # container's first process may take a second or more to get to it).
+  running() { [ -r "/proc/$1/stat" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
   for _ in $(seq 100); do
     alive=""
-    for child in $children; do kill -0 "$child" 2>/dev/null && alive="$alive $child"; done
+    for child in $children; do running "$child" && alive="$alive $child"; done
     [ -z "$alive" ] && break
     sleep 0.05
   done
