@@ -172,8 +172,10 @@ void ReflectorOptimizer::RunGenerations() {
       // candidate's rays are traced again, so the vertices and scores are
       // all that must be brought over.
       working.bestIndex = population.bestIndex;
-      broughtOver = !team;
-      if (team) continue;
+      if (team) {
+        broughtOver = false;  // by the threads, as they take their candidates
+        continue;
+      }
       for (int i = 0; i < kPopulationSize; ++i) {
         const std::size_t at = static_cast<std::size_t>(i);
         working.candidates[at].vertices = population.candidates[at].vertices;

@@ -16,10 +16,10 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <type_traits>
 
 #include "other_optimizers/mirror_problem.h"
 #include "other_optimizers/other_optimizer_module.h"
-#include "other_optimizers/other_optimizer_run.h"
 
 namespace reflector {
 
