@@ -18,10 +18,7 @@
 #include "cli/command_line.h"
 #include "cli/headless_runner.h"
 #include "cli/interrupts.h"
-#include "window/window_main.h"
-#ifdef REFLECTOR_HAS_WINDOW
-#include "window/picture_output_qt.h"
-#endif
+#include "window/window_loader.h"
 
 namespace {
 
@@ -86,10 +83,7 @@ int main(int argc, char** argv) {
       // there is nothing to save: a signal ends the process at once.
       reflector::EndAtOnceOnInterrupt(true);
       reflector::EndWithTheBatch();
-      std::unique_ptr<reflector::PictureOutput> pictures;
-#ifdef REFLECTOR_HAS_WINDOW
-      pictures = std::make_unique<reflector::QtPictureOutput>();
-#endif
+      const std::unique_ptr<reflector::PictureOutput> pictures = reflector::MakePictureOutput();
       return RunWithLimits(
           [&] { return reflector::RunHeadless(options, pictures.get(), stderr, stderrIsTerminal); });
     }
@@ -98,10 +92,7 @@ int main(int argc, char** argv) {
       return RunWithLimits(
           [&] { return reflector::RunBatch(options, "/proc/self/exe", stderr, stderrIsTerminal); });
     case CommandLine::Mode::Compare: {
-      std::unique_ptr<reflector::PictureOutput> pictures;
-#ifdef REFLECTOR_HAS_WINDOW
-      pictures = std::make_unique<reflector::QtPictureOutput>();
-#endif
+      const std::unique_ptr<reflector::PictureOutput> pictures = reflector::MakePictureOutput();
       if (!options.summariseDir.empty()) {
         return RunWithLimits([&] {
           return reflector::SummariseComparison(options, options.summariseDir, pictures.get(), stderr);
@@ -115,5 +106,5 @@ int main(int argc, char** argv) {
     case CommandLine::Mode::Window:
       break;
   }
-  return reflector::RunWindow(options, argc, argv);
+  return reflector::OpenWindow(options, argc, argv);
 }

@@ -18,6 +18,13 @@ class PictureOutput {
  public:
   virtual ~PictureOutput() = default;
 
+  // Whether pictures can be drawn at all, and if not why: asked before a run
+  // that must draw some, so that the run is not lost for want of them.
+  virtual bool CanDraw(std::string& why) {
+    why.clear();
+    return true;
+  }
+
   // The frame the window would show, width x height pixels, as PNG bytes.
   virtual bool EncodeFramePng(const FrameScene& frame, const Population& population,
                               const SceneSnapshot& snapshot, int width, int height,

@@ -1,11 +1,8 @@
 // RunOtherOptimizer in the program: the module that has the library is
 // loaded the first time it is needed (see other_optimizer_module.h).
-#include <dlfcn.h>
-#include <limits.h>
-#include <unistd.h>
-
 #include <string>
 
+#include "modules/program_module.h"
 #include "other_optimizers/other_optimizer_module.h"
 #include "other_optimizers/other_optimizer_run.h"
 
@@ -18,29 +15,12 @@ struct LoadedModule {
   std::string error;  // why there is none
 };
 
-std::string ProgramFolder() {
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return ".";
-  const std::string program(path, static_cast<std::size_t>(length));
-  const std::size_t slash = program.rfind('/');
-  return slash == std::string::npos ? "." : program.substr(0, slash);
-}
-
 LoadedModule Load() {
-  LoadedModule module;
-  const std::string path =
-      ProgramFolder() + "/" + kOtherOptimizerModuleFolder + "/" + kOtherOptimizerModule;
-  // Kept for the rest of the process: runs may be under way on any thread.
-  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle) {
-    const char* reason = dlerror();
-    module.error = reason ? reason : path + ": cannot be loaded";
-    return module;
-  }
-  module.entry = reinterpret_cast<OtherOptimizerEntry>(dlsym(handle, kOtherOptimizerEntry));
-  if (!module.entry) module.error = path + ": has no " + kOtherOptimizerEntry;
-  return module;
+  ProgramModule module(kOtherOptimizerModule);
+  LoadedModule loaded;
+  loaded.entry = reinterpret_cast<OtherOptimizerEntry>(module.Symbol(kOtherOptimizerEntry));
+  if (!loaded.entry) loaded.error = module.Error();
+  return loaded;
 }
 
 const LoadedModule& Module() {

@@ -18,9 +18,6 @@ struct OtherRunResult;
 // exports one function, RunOtherOptimizer's watched form, by this name.
 inline constexpr const char* kOtherOptimizerEntry = "reflector_run_other_optimizer";
 inline constexpr const char* kOtherOptimizerModule = "libreflector-pagmo.so";
-// Where the module is, from the program's own folder: the build tree and an
-// installed package are laid out alike (bin/ or src/ beside lib/reflector/modules/).
-inline constexpr const char* kOtherOptimizerModuleFolder = "../lib/reflector/modules";
 
 using OtherOptimizerEntry = bool (*)(const SceneSnapshot& scene, const std::string& name,
                                      std::uint32_t seed, std::uint64_t evaluations, double radius,

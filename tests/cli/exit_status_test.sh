@@ -71,4 +71,19 @@ if "$reflector" --list-algorithms | grep -q '^cmaes'; then
   "$work/alone/reflector" --headless --generations 5 --json "$work/alone.json" 2> /dev/null ||
     fail "the built-in scheme does not run without the module"
 fi
+# So do the window and the pictures: a program without that module runs
+# headless, refuses before the run to draw pictures, naming the file, and
+# says why the window cannot open.
+if [ -f "$(dirname "$reflector")/../lib/reflector/modules/libreflector-window.so" ]; then
+  mkdir -p "$work/alone"
+  cp "$reflector" "$work/alone/reflector"
+  module="$work/alone/../lib/reflector/modules/libreflector-window.so"
+  expect 2 "^reflector: pictures cannot be drawn: $module: cannot open shared object file.*: drop --png and --plot" \
+    "$work/alone/reflector" --headless --generations 5 --png "$work/alone.png" --json "$work/alone-pictures.json"
+  [ -e "$work/alone-pictures.json" ] && fail "a run refused for its pictures still ran"
+  expect 2 "^reflector: the window cannot be opened: $module: cannot open shared object file" \
+    env QT_QPA_PLATFORM=offscreen "$work/alone/reflector"
+  "$work/alone/reflector" --headless --generations 5 --json "$work/alone.json" 2> /dev/null ||
+    fail "a headless run without pictures does not run without the window's module"
+fi
 echo "exit statuses and messages as documented"

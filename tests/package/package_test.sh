@@ -87,6 +87,11 @@ for f in "$desktop" "$metainfo" "$mime" "$man_page" "$completion" \
   [ -f "$f" ] || fail "missing ${f#"$root"}"
 done
 [ -x "$root/usr/bin/reflector" ] || fail "missing or not executable: /usr/bin/reflector"
+# The window and the pictures come from a module too.
+module=/usr/lib/reflector/modules/libreflector-window.so
+[ -f "$root$module" ] || fail "missing $module"
+"$root/usr/bin/reflector" --headless --generations 3 --png "$work/installed.png" 2> /dev/null ||
+  fail "the installed program cannot draw a picture"
 if [ "$with_others" = yes ]; then
   module=/usr/lib/reflector/modules/libreflector-pagmo.so
   [ -f "$root$module" ] || fail "missing $module"
