@@ -363,7 +363,7 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
       optimizer->RequestStop();
       outputFailed = true;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(showProgress ? 20 : 5));
+    optimizer->WaitUntilDone(std::chrono::milliseconds(showProgress ? 20 : 5));
     const auto now = Clock::now();
     if (showProgress && now - lastDraw >= std::chrono::milliseconds(100)) {
       lastDraw = now;

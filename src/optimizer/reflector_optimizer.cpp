@@ -184,7 +184,19 @@ void ReflectorOptimizer::RunGenerations() {
     }
   }
   turn.End();
-  done.store(true);
+  {
+    // Under the mutex, so that a waiter between its look and its wait
+    // cannot miss the notification. Destruction waits for this routine to
+    // return, so the condition outlives the notification.
+    std::lock_guard<std::mutex> guard(doneMutex);
+    done.store(true);
+  }
+  doneChanged.notify_all();
+}
+
+bool ReflectorOptimizer::WaitUntilDone(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> hold(doneMutex);
+  return doneChanged.wait_for(hold, timeout, [this] { return done.load(); });
 }
 
 void ReflectorOptimizer::WaitForPace(std::chrono::steady_clock::time_point began) {

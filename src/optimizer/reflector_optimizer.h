@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "optimizer/generator_turn.h"
@@ -113,6 +115,11 @@ class ReflectorOptimizer : public virtual RefCounted {
   std::uint32_t CompletedGenerations() const { return completedGenerations.load(); }
   // The worker has returned: the run is complete (or was stopped).
   bool Done() const { return done.load(); }
+  // Waits until Done() or for the timeout, whichever comes first; returns
+  // Done(). A waiting caller learns of the end at once, not at its next look.
+  // The worker holds the mutex only to say it is done; still, not for the
+  // window's thread, which never waits on a worker.
+  bool WaitUntilDone(std::chrono::milliseconds timeout);
 
  private:
   // The worker's routine: fills the population, waits for its generator turn
@@ -138,6 +145,8 @@ class ReflectorOptimizer : public virtual RefCounted {
   const int scoringThreads;
   std::atomic<std::uint32_t> completedGenerations{0};
   std::atomic<bool> done{false};
+  std::mutex doneMutex;  // for WaitUntilDone's waits on doneChanged
+  std::condition_variable doneChanged;
   std::atomic<bool> stopAtBoundary{false};
   std::atomic<std::uint32_t> pace{0};
   // Waits, after a generation begun at began, until the pace allows the
