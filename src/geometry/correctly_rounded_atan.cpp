@@ -43,7 +43,6 @@ using atan_tan_tables::kHalfPi;
 
 constexpr double kSmallestWithPoint = 0x1p-9;
 constexpr double kLargestWithPoint = 0x1p10;
-constexpr double kRelativeBound = 0x1p-68;
 
 // atan c + atan t for the table's atan c and |t| <= 2^-9, normalised. t.hi
 // may be off by an ulp or two (it only feeds the correction).
@@ -80,6 +79,12 @@ DoubleDouble AtanOfLarge(double a) {
 
 }  // namespace
 
+DoubleDouble AtanOfMagnitude(double a) {
+  return a < kSmallestWithPoint   ? AddAtanOfSmall({0.0, 0.0}, {a, 0.0})
+         : a <= kLargestWithPoint ? AtanNearPoint(a)
+                                  : AtanOfLarge(a);
+}
+
 std::optional<double> FastAtan(double x) {
   if (std::isnan(x)) return x + x;
   const double a = std::fabs(x);
@@ -91,12 +96,9 @@ std::optional<double> FastAtan(double x) {
   // nearest pi/2 and below the midpoint 1.1e-16 above it (infinity included).
   if (a >= 0x1p54) return std::copysign(kHalfPi.hi, x);
 
-  const DoubleDouble value = a < kSmallestWithPoint    ? AddAtanOfSmall({0.0, 0.0}, {a, 0.0})
-                             : a <= kLargestWithPoint ? AtanNearPoint(a)
-                                                      : AtanOfLarge(a);
   // atan x has x's sign; copysign rather than a branch the signs would
   // mispredict.
-  const std::optional<double> rounded = RoundIfDecided(value, kRelativeBound);
+  const std::optional<double> rounded = RoundIfDecided(AtanOfMagnitude(a), kAtanRelativeBound);
   if (!rounded) return std::nullopt;
   return std::copysign(*rounded, x);
 }

@@ -21,6 +21,28 @@ std::optional<double> RoundIfDecided(DoubleDouble value, double relativeBound);
 // evaluation decides it (all but about one argument in 2^14), nothing when
 // it does not. FastTan also declines |x| > 2^20.
 std::optional<double> FastAtan(double x);
+
+// atan a for 2^-27 <= a < 2^54, within kAtanRelativeBound of itself (the
+// proof is in correctly_rounded_atan.cpp; it leaves room for RoundIfDecided).
+inline constexpr double kAtanRelativeBound = 0x1p-68;
+DoubleDouble AtanOfMagnitude(double a);
+
+// tan(2 atan(x)) with both correctly rounded, that is
+// CorrectlyRoundedTan(2 * CorrectlyRoundedAtan(x)), when a double-double
+// evaluation decides it; nothing when it does not, or when |x| is outside
+// [2^-20, 2^10]. One evaluation of atan instead of atan and tan: the
+// reflection of a ray along the x axis needs exactly this.
+std::optional<double> FastTanOfTwiceAtan(double x);
+
+// Its parts for a = |x|, for the tests: A = atan a correctly rounded, tan 2A
+// as a double-double, and the proven bound on its relative error (which
+// FastTanOfTwiceAtan doubles for the rounding test's own roundings).
+struct TanOfTwiceAtanValue {
+  double atan;
+  DoubleDouble value;
+  double bound;
+};
+std::optional<TanOfTwiceAtanValue> TanOfTwiceAtanOfMagnitude(double a);
 std::optional<double> FastTan(double x);
 
 // The exact phase, through MPFR: correctly rounded for every double, some
