@@ -50,7 +50,11 @@ struct ReflectedSlope {
         return *slope;
       }
     }
-    return tan(atan(mr) + 2 * atan(t));
+    // Below 2^-27 the correctly rounded atan of mr is mr itself: the rays
+    // whose hit a rounding moved off the axis (a tiny mr of their own, never
+    // seen again) would only fill the memo with it.
+    const double atanMr = correctlyRounded && std::fabs(mr) < 0x1p-27 ? mr : atan(mr);
+    return tan(atanMr + 2 * atan(t));
   }
 };
 
