@@ -29,6 +29,18 @@
 // of itself (doubled below to cover the few roundings of the bound's own
 // arithmetic and of the rounding test). Near T = 1 (A near pi/4) K grows
 // without bound, and where it passes 2^20 the test is not tried.
+//
+// Away from a = 1, where K at a is at most 16, the same value comes sooner
+// from f(x) = 2x / (1 - x^2) at a, which needs no atan:
+//   f(a + c) = f(a) + f'(a) c + f''(xi) c^2 / 2,  f'(x) = 2 (1 + x^2) / (1 - x^2)^2,
+// c = (1 + a^2) e as above, |c| <= 2^-42 a. f(a) is a double-double quotient
+// (2^-94, and the square's 2^-100 K). The error in c moves the result by K
+// eps as before. f'(a) in doubles errs by 2^-51 (K + 4) of itself, and the
+// term is at most K 2^-42 of the result: 2^-93 K (K + 4). The second-order
+// term is (a^2 + 3) c^2 / (1 - a^2)^2 of the result (at most 2^-75), taken
+// into the bound twice over; the third is below 2^-110. Adding the term to
+// f(a)'s low part rounds once more (2^-91). So the result is within
+//   K (eps + 2^-90) + 2^-89 + 2^-93 K (K + 4) + 2 (a^2 + 3) (c / (1 - a^2))^2.
 namespace reflector::correctly_rounded {
 
 namespace {
@@ -36,18 +48,47 @@ namespace {
 constexpr double kSmallest = 0x1p-20;
 constexpr double kLargest = 0x1p10;
 constexpr double kLargestGain = 0x1p20;
+constexpr double kLargestGainFromA = 16;
 
 }  // namespace
 
 std::optional<TanOfTwiceAtanValue> TanOfTwiceAtanOfMagnitude(double a) {
   // Written so that a NaN fails it too.
   if (!(a >= kSmallest && a <= kLargest)) return std::nullopt;
+  // K at a, for the way below; f(a) needs no atan, so it is begun first and
+  // its division overlaps atan's.
+  const double aSquare = a * a;
+  const double aInverse = 1.0 / (1.0 - aSquare);
+  const double aGain = (1.0 + aSquare) * std::fabs(aInverse);
+  const bool fromA = aGain <= kLargestGainFromA;
+  DoubleDouble fOfA{0.0, 0.0};
+  if (fromA) {
+    const DoubleDouble product = TwoProduct(a, a);
+    const DoubleDouble difference = TwoSum(1.0, -product.hi);
+    const DoubleDouble denominator = TwoSum(difference.hi, difference.lo - product.lo);
+    fOfA = DivideWithInverse({2 * a, 0.0}, denominator,
+                             aGain <= 4 ? aInverse : 1.0 / denominator.hi);
+  }
+
   const DoubleDouble w = AtanOfMagnitude(a);
   const std::optional<double> rounded = RoundIfDecided(w, kAtanRelativeBound);
   if (!rounded) return std::nullopt;
   const double A = *rounded;
   const double e = (A - w.hi) - w.lo;
-  const DoubleDouble tanA = FastTwoSum(a, (1.0 + a * a) * e);
+  const double c = (1.0 + aSquare) * e;
+  const double eps = 0x1p-68 * (1.0 + a);
+
+  if (fromA) {
+    const double slope = 2 * (1.0 + aSquare) * (aInverse * aInverse);  // f'(a)
+    const DoubleDouble value = FastTwoSum(fOfA.hi, fOfA.lo + slope * c);
+    const double ratio = c * aInverse;
+    const double secondOrder = (aSquare + 3.0) * (ratio * ratio);
+    return TanOfTwiceAtanValue{A, value,
+                               aGain * (eps + 0x1p-90) + 0x1p-89 +
+                                   0x1p-93 * aGain * (aGain + 4) + 2 * secondOrder};
+  }
+
+  const DoubleDouble tanA = FastTwoSum(a, c);
 
   // 1 / (1 - T^2) and K from doubles, off by 2^-51.4 K + 2^-52 of
   // themselves; where K <= 4 that is close enough for the quotient's
@@ -63,7 +104,6 @@ std::optional<TanOfTwiceAtanValue> TanOfTwiceAtanOfMagnitude(double a) {
   const DoubleDouble value = DivideWithInverse(
       {2 * tanA.hi, 2 * tanA.lo}, denominator, gain <= 4 ? inverse : 1.0 / denominator.hi);
 
-  const double eps = 0x1p-68 * (1.0 + a);
   return TanOfTwiceAtanValue{A, value, gain * (eps + 0x1p-90) + 0x1p-90};
 }
 
