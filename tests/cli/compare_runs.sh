@@ -61,8 +61,11 @@ resume)
   grep -q '^reflector,3,' "$work/straight/summary.csv" || fail "no row for the built-in scheme"
   grep -q '!\[Convergence\](convergence.svg)' "$work/straight/report.md" || fail "the report shows no plot"
 
-  # One run at a time, killed once three have finished.
-  compare "$work/killed" --jobs 1 2> "$work/killed.err" &
+  # One run at a time, killed once three have finished. The program itself
+  # in the background, not the function: $! would be the subshell running
+  # it, and killing that would leave the comparison running on.
+  "$reflector" compare --scene "$work/arc.json" --algorithms $algorithms --seeds 1-3 \
+    --evaluations 30000 --out "$work/killed" --jobs 1 2> "$work/killed.err" &
   pid=$!
   for _ in $(seq 1200); do
     [ "$(results "$work/killed")" -ge 3 ] && break
