@@ -161,12 +161,11 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
   if (!options.plotFile.empty() && !plotSvg && !HasExtension(options.plotFile, ".png")) {
     return fail(2, options.plotFile + ": --plot writes .png or .svg files");
   }
-  if (!pictures && (!options.pngFile.empty() || !options.plotFile.empty())) {
-    return fail(2, "this build has no picture output (built without Qt): drop --png and --plot");
-  }
-  if (std::string why; pictures && (!options.pngFile.empty() || !options.plotFile.empty()) &&
-                      !pictures->CanDraw(why)) {
-    return fail(2, why + ": drop --png and --plot");
+  if (!options.pngFile.empty() || !options.plotFile.empty()) {
+    if (!pictures) {
+      return fail(2, "this build has no picture output (built without Qt): drop --png and --plot");
+    }
+    if (std::string why; !pictures->CanDraw(why)) return fail(2, why + ": drop --png and --plot");
   }
 
   // Every output is checked before the run: a run is never lost at the end.

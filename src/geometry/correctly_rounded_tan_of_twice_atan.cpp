@@ -20,8 +20,9 @@
 // T = tan A (which is a to within 2^-42 of itself), that puts T within
 //   eps = 2^-68 (1 + a)
 // of itself: for a <= 1, (1 + a^2) alpha / a <= 2, so 2^-68.9; beyond,
-// (1 + a^2) / a <= 2a and alpha < pi/2, so 2^-68.25 a. A relative error d in T moves 2T / (1 - T^2) by
-// at most K d of itself, K = (1 + T^2) / |1 - T^2|. The steps after it: the
+// (1 + a^2) / a <= 2a and alpha < pi/2, so 2^-68.25 a. A relative error d
+// in T moves 2T / (1 - T^2) by at most K d of itself, K = (1 + T^2) /
+// |1 - T^2|. The steps after it: the
 // square errs by 2^-100 T^2, at most 2^-100 K of 1 - T^2; the difference is
 // exact but for one rounding of its low part, 2^-104 of 1 - T^2; the
 // quotient adds 2^-94. So the result is within

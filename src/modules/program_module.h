@@ -16,11 +16,10 @@ inline constexpr const char* kProgramModuleFolder = "../lib/reflector/modules";
 // started may be running on any thread.
 class ProgramModule {
  public:
-  // Opens fileName (say "libreflector-window.so"); Loaded() says whether it
-  // could, Error() why not.
+  // Opens fileName (say "libreflector-window.so"); Error() says why not
+  // when it cannot.
   explicit ProgramModule(const std::string& fileName);
 
-  bool Loaded() const { return handle != nullptr; }
   const std::string& Error() const { return error; }
 
   // The address of a symbol the module exports, or nullptr (and Error()

@@ -31,7 +31,7 @@ struct SlopeFunctions {
 // common case, from the incoming ray's slope and the tangent of its angle
 // with the mirror; atan and tan remembered by argument.
 //
-// A ray along the x axis (mr = ±0, every starting ray of a level beam) takes
+// A ray along the x axis (mr = ±0, most starting rays of a level beam) takes
 // tan(0 + 2 atan(t)) = tan(2 atan(t)), which correctly_rounded has from one
 // evaluation of atan where it can decide it: the same bits, at about half the
 // cost of the two calls.

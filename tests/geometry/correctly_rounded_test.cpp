@@ -19,20 +19,16 @@
 
 #include "geometry/correctly_rounded_phases.h"
 #include "geometry/mpfr_oracle.h"
+#include "geometry/test_arguments.h"
 
 namespace reflector {
 namespace {
 
 using testing::MpfrAtan;
+using testing::kStride;
+using testing::LogUniform;
 using testing::MpfrTan;
 
-// Sanitizer builds check the same kinds of argument, an eighth as many: they
-// look for memory and thread faults, which the numbers do not change.
-#ifdef REFLECTOR_FEWER_ARGUMENTS
-constexpr int kStride = 8;
-#else
-constexpr int kStride = 1;
-#endif
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
@@ -124,11 +120,6 @@ std::vector<double> ReadHardCases(const std::string& path) {
     values.push_back(std::strtod(line.c_str(), nullptr));
   }
   return values;
-}
-
-double LogUniform(std::mt19937_64& gen, double lowExponent, double highExponent) {
-  const double x = std::exp2(std::uniform_real_distribution<double>(lowExponent, highExponent)(gen));
-  return (gen() & 1) ? -x : x;
 }
 
 TEST(CorrectlyRounded, SpecialValues) {

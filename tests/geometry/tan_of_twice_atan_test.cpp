@@ -18,17 +18,15 @@
 #include "geometry/correctly_rounded.h"
 #include "geometry/correctly_rounded_phases.h"
 #include "geometry/mpfr_oracle.h"
+#include "geometry/test_arguments.h"
 
 namespace reflector {
 namespace {
 
-#ifdef REFLECTOR_FEWER_ARGUMENTS
-constexpr int kStride = 8;
-#else
-constexpr int kStride = 1;
-#endif
 
 using correctly_rounded::FastTanOfTwiceAtan;
+using testing::kStride;
+using testing::LogUniform;
 
 // tan(2 A), A = atan x, each correctly rounded by MPFR.
 double Expected(double x) { return testing::MpfrTan(2 * testing::MpfrAtan(x)); }
@@ -52,11 +50,6 @@ long ExpectDecidedOnesMatch(const std::vector<double>& arguments) {
   testing::FreeMpfrCaches();
   EXPECT_EQ(failures, 0) << "of " << arguments.size() << " arguments";
   return undecided;
-}
-
-double LogUniform(std::mt19937_64& gen, double lowExponent, double highExponent) {
-  const double x = std::exp2(std::uniform_real_distribution<double>(lowExponent, highExponent)(gen));
-  return (gen() & 1) ? -x : x;
 }
 
 TEST(TanOfTwiceAtan, MatchesMpfrAndDecidesNearlyAlwaysOverItsRange) {
