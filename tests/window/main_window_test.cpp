@@ -442,6 +442,11 @@ TEST_F(MainWindowTest, AnOpenedCheckpointGoesOnAsItsRunWouldHave) {
   text += "]}";
   WriteFile(Path("large.json"), text.c_str());
   ASSERT_TRUE(window->OpenScene(Path("large.json")));
+  // Paused after its first generation at least: a checkpoint of generation 0
+  // would be its scene again, and prove nothing about going on.
+  while (scene.currentOptimizer->CompletedGenerations() == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   window->SetPaused(true);
   scene.WaitUntilPaused();
   const QString checkpoint = Path("run.json");
@@ -452,7 +457,15 @@ TEST_F(MainWindowTest, AnOpenedCheckpointGoesOnAsItsRunWouldHave) {
   WaitUntilDone(scene);
   const std::vector<std::uint64_t> straight = BitsOf(scene);
 
+  // Saved after a generation, the checkpoint is large enough to be read in the
+  // background. The run goes on as soon as it is open, so look at once (not
+  // after qWaitFor's 10 ms sleeps).
   ASSERT_TRUE(window->OpenScene(checkpoint));
+  for (int i = 0; i < 20000 && window->Opening(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    QCoreApplication::processEvents();
+  }
+  ASSERT_FALSE(window->Opening());
   EXPECT_EQ(scene.currentOptimizer->CompletedGenerations(), savedAt);
   WaitUntilDone(scene);
   window->Tick();
