@@ -31,11 +31,15 @@ ReflectorOptimizer::ReflectorOptimizer(const SceneSnapshot& sceneSnapshot,
     : thread(&ReflectorOptimizer::RunGenerations),
       snapshot(sceneSnapshot),
       generationLimit(generations),
-      resumeFrom(std::move(resume)),
+      resumed(resume.has_value()),
       generatorState(startState),
       scoringThreads(ScoringThreadsFor(sceneSnapshot, threads)) {
-  if (resumeFrom) {
-    record = std::move(resumeFrom->record);
+  if (resume) {
+    // Readers see the resumed population at once, not an empty one until the
+    // worker first runs: a run captured again before then (undo, then redo at
+    // once) keeps everything it goes on from.
+    population = std::move(resume->population);
+    record = std::move(resume->record);
     // A history that does not reach the resumed generation starts afresh after it.
     if (record.firstGeneration + record.history.size() != record.completedGenerations + 1) {
       record.firstGeneration = record.completedGenerations + 1;
@@ -94,10 +98,9 @@ void ReflectorOptimizer::RunGenerations() {
   // Built on the worker's own copy like every generation, so that a reader
   // waits only for the swap, not for the fill or for the resumed rays.
   {
-    if (resumeFrom) {
+    if (resumed) {
       first = record.completedGenerations;  // the worker alone writes it
-      working = std::move(resumeFrom->population);
-      resumeFrom.reset();
+      working = population;  // only this thread writes it: read unlocked
       // Scores come with the population; the rays are traced again, for
       // painting. Tracing draws nothing from the generator.
       if (first > 0) {

@@ -139,8 +139,8 @@ class ReflectorOptimizer : public virtual RefCounted {
   // worker starts (a restart storm makes thousands) costs no tracer.
   std::unique_ptr<BeamTracer> tracer;
   const std::uint32_t generationLimit;
-  std::optional<RunStart> resumeFrom;  // handed to the worker, empty once taken
-  RunRecord record;                    // guarded by the lock, like the population
+  const bool resumed;  // the population came from a RunStart; its rays are traced again
+  RunRecord record;  // guarded by the lock, like the population
   const std::optional<std::uint32_t> generatorState;
   const int scoringThreads;
   std::atomic<std::uint32_t> completedGenerations{0};

@@ -117,6 +117,31 @@ TEST(RunMementoTest, APausedRunComesBackPausedAndADrawingThrowsAwayTheRunBeforeI
   EXPECT_TRUE(SameBits(FinalPopulation(scene), StraightRun(kGenerations, 7)));
 }
 
+// Undo then redo at once: a run brought back is captured again before its
+// worker has run (it runs at the lowest priority), and must still hold its
+// population, not an empty one that a third coming back would crash on.
+TEST(RunMementoTest, ARunCapturedAgainAsSoonAsItIsBroughtBackKeepsItsPopulation) {
+  CapturingScene capturing;
+  SceneState& scene = capturing.scene;
+  scene.RestartOptimizer(6);
+  capturing.WaitForGenerations(10);
+  scene.OnKeyEvent(true, kSpaceKey);
+  RunMemento memento = std::move(capturing.captured.at(0));
+  const Population held = memento.run->start.population;
+  for (int round = 0; round < 20; ++round) {
+    scene.RestoreRun(std::move(memento));
+    memento = scene.CaptureRun();
+    ASSERT_TRUE(memento.run.has_value());
+    const Population& again = memento.run->start.population;
+    ASSERT_EQ(again.candidates.size(), held.candidates.size()) << "round " << round;
+    for (std::size_t i = 0; i < held.candidates.size(); ++i) {
+      ASSERT_EQ(again.candidates[i].vertices, held.candidates[i].vertices) << "round " << round;
+    }
+  }
+  scene.RestoreRun(std::move(memento));
+  EXPECT_TRUE(SameBits(FinalPopulation(scene), StraightRun(kGenerations, 6)));
+}
+
 // What shrinks a memento keeps what the run goes on from.
 TEST(RunMementoTest, DroppingTheHistoryKeepsTheBitsAndFreesTheRows) {
   CapturingScene capturing;
