@@ -103,6 +103,7 @@ void BeamTracer::MakeChunks() {
   chunks.clear();
   runCount = 0;
   nodeCount = 0;
+  useRunLanes = false;
   const int segmentCount = static_cast<int>(segments.size());
   if (chunkSize <= 0 || segmentCount < skipRunsFrom) return;
   for (int first = 0; first < segmentCount; first += chunkSize) {
@@ -181,6 +182,101 @@ void BeamTracer::MakeChunks() {
     levelEnd = chunks.size();
   }
   nodeCount = static_cast<int>(chunks.size());
+  if (nodeCount > 0 && segmentCount >= oneRayFrom) MakeRunLanes();
+}
+
+void BeamTracer::MakeRunLanes() {
+  const int stride = (chunkSize + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
+  const std::size_t places = static_cast<std::size_t>(runCount) * static_cast<std::size_t>(stride);
+  constexpr int kArrays = 8;
+  // Room to start the first array on a 64-byte boundary; each array's
+  // length is a whole number of 64 bytes.
+  laneStorage.resize(kArrays * places + kMaxLanes);
+  const auto address = reinterpret_cast<std::uintptr_t>(laneStorage.data());
+  double* base = laneStorage.data() + ((64 - address % 64) % 64) / sizeof(double);
+  double* array[kArrays];
+  for (int a = 0; a < kArrays; ++a) array[a] = base + static_cast<std::size_t>(a) * places;
+  double* const slope = array[0];
+  double* const intercept = array[1];
+  double* const av = array[2];
+  double* const bv = array[3];
+  double* const ax = array[4];
+  double* const index = array[5];
+  double* const vertical = array[6];
+  double* const useX = array[7];
+  runHasVertical.assign(static_cast<std::size_t>(runCount), 0);
+  for (int r = 0; r < runCount; ++r) {
+    const StepChunk& run = chunks[static_cast<std::size_t>(r)];
+    const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(stride);
+    for (int i = 0; i < stride; ++i) {
+      const std::size_t place = at + static_cast<std::size_t>(i);
+      if (i >= run.count) {
+        // Padding: a copy of the run's first segment, never counted.
+        const StepSegment& s = stepSegments[static_cast<std::size_t>(run.first)];
+        slope[place] = s.slope;
+        intercept[place] = s.intercept;
+        av[place] = s.av;
+        bv[place] = s.bv;
+        ax[place] = s.ax;
+        index[place] = -1.0;
+        vertical[place] = s.vertical ? 1.0 : 0.0;
+        useX[place] = s.useX ? 1.0 : 0.0;
+        continue;
+      }
+      const StepSegment& s = stepSegments[static_cast<std::size_t>(run.first + i)];
+      slope[place] = s.slope;
+      intercept[place] = s.intercept;
+      av[place] = s.av;
+      bv[place] = s.bv;
+      ax[place] = s.ax;
+      index[place] = s.index;
+      vertical[place] = s.vertical ? 1.0 : 0.0;
+      useX[place] = s.useX ? 1.0 : 0.0;
+      if (s.vertical) runHasVertical[static_cast<std::size_t>(r)] = 1;
+    }
+  }
+  // The tree: runs eight to a node, then nodes eight to a node, up to one.
+  wideNodes.clear();
+  std::vector<StepChunk> level(chunks.begin(), chunks.begin() + runCount);
+  bool ofRuns = true;
+  int levelFirst = 0;  // the level's first node, above the runs
+  while (true) {
+    const int items = static_cast<int>(level.size());
+    std::vector<StepChunk> above;
+    const int made = static_cast<int>(wideNodes.size());
+    for (int first = 0; first < items; first += WideNode::kWays) {
+      WideNode node{};
+      node.count = std::min(WideNode::kWays, items - first);
+      node.ofRuns = ofRuns;
+      StepChunk box = level[static_cast<std::size_t>(first)];
+      for (int c = 0; c < WideNode::kWays; ++c) {
+        const int item = first + (c < node.count ? c : 0);
+        const StepChunk& child = level[static_cast<std::size_t>(item)];
+        node.x0[c] = child.x0;
+        node.x1[c] = child.x1;
+        node.y0[c] = child.y0;
+        node.y1[c] = child.y1;
+        node.slack[c] = child.slack;
+        node.slopeSlack[c] = child.slopeSlack;
+        node.child[c] = ofRuns ? item : levelFirst + item;
+        box.x0 = std::min(box.x0, child.x0);
+        box.x1 = std::max(box.x1, child.x1);
+        box.y0 = std::min(box.y0, child.y0);
+        box.y1 = std::max(box.y1, child.y1);
+        box.slack = std::max(box.slack, child.slack);
+        box.slopeSlack = std::max(box.slopeSlack, child.slopeSlack);
+      }
+      wideNodes.push_back(node);
+      above.push_back(box);
+    }
+    if (above.size() == 1) break;
+    level = std::move(above);
+    ofRuns = false;
+    levelFirst = made;
+  }
+  runLanes = {slope, intercept, av, bv, ax, index, vertical, useX, runHasVertical.data(), stride,
+              wideNodes.data(), static_cast<int>(wideNodes.size()) - 1};
+  useRunLanes = true;
 }
 
 bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
@@ -188,7 +284,7 @@ bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
   // Each batch of lanes is stepped on its own, so parts give the same bits
   // as the whole.
   const int perPart = std::max(lanes, kTestsPerPart / std::max(segmentCount, 1) / lanes * lanes);
-  const StepRuns runs{chunks.data(), runCount, nodeCount};
+  const StepRuns runs{chunks.data(), runCount, nodeCount, useRunLanes ? &runLanes : nullptr};
   if (perPart >= batch.count) {
     lanesOf->step(stepSegments.data(), segmentCount, runs, batch);
     return true;

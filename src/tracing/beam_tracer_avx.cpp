@@ -49,6 +49,8 @@ struct FourLanes {
   }
   static bool Any(Type m) { return _mm256_movemask_pd(m) != 0; }
   static bool All(Type m) { return _mm256_movemask_pd(m) == 15; }
+  // One bit per lane, lane 0 lowest.
+  static unsigned Bits(Type m) { return static_cast<unsigned>(_mm256_movemask_pd(m)); }
 };
 
 }  // namespace

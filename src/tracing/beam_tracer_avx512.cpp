@@ -46,6 +46,8 @@ struct EightLanes {
   static Type Select(Mask m, Type a, Type b) { return _mm512_mask_blend_pd(m, b, a); }
   static bool Any(Mask m) { return m != 0; }
   static bool All(Mask m) { return m == 0xFF; }
+  // One bit per lane, lane 0 lowest.
+  static unsigned Bits(Mask m) { return m; }
 };
 
 }  // namespace

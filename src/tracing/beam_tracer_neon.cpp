@@ -40,6 +40,10 @@ struct TwoLanes {
   static Type Select(Mask m, Type a, Type b) { return vbslq_f64(m, a, b); }
   static bool Any(Mask m) { return vmaxvq_u32(vreinterpretq_u32_u64(m)) != 0; }
   static bool All(Mask m) { return vminvq_u32(vreinterpretq_u32_u64(m)) == 0xFFFFFFFFu; }
+  // One bit per lane, lane 0 lowest.
+  static unsigned Bits(Mask m) {
+    return static_cast<unsigned>(vgetq_lane_u64(m, 0) & 1u) | static_cast<unsigned>((vgetq_lane_u64(m, 1) & 1u) << 1);
+  }
 };
 
 }  // namespace

@@ -43,6 +43,8 @@ struct TwoLanes {
   }
   static bool Any(Type m) { return _mm_movemask_pd(m) != 0; }
   static bool All(Type m) { return _mm_movemask_pd(m) == 3; }
+  // One bit per lane, lane 0 lowest.
+  static unsigned Bits(Type m) { return static_cast<unsigned>(_mm_movemask_pd(m)); }
 };
 
 }  // namespace

@@ -62,13 +62,47 @@ struct StepChunk {
   int left = -1, right = -1;  // a group's two members; -1: a run
 };
 
+// A node of the tree rays walk alone: up to eight children, runs or other
+// nodes, whose boxes (and slacks, see StepChunk) lie side by side so that a
+// ray tests them all at once. A box holds its children's boxes, and its
+// slacks are the largest of theirs. Places beyond count repeat the first
+// child and are never read.
+struct WideNode {
+  static constexpr int kWays = 8;
+  alignas(64) double x0[kWays], x1[kWays], y0[kWays], y1[kWays], slack[kWays], slopeSlack[kWays];
+  int child[kWays];
+  int count;
+  bool ofRuns;  // the children are runs (by index), else nodes
+};
+
+// The runs' segments side by side, for testing one ray against several
+// segments at once: run r's segments in places [r stride, r stride + count),
+// the rest of its stride padding (index -1). Vertical and useX are 1 or 0.
+// stride is a multiple of every width's lanes, and every array is aligned
+// to 64 bytes.
+struct RunLanes {
+  const double* slope;
+  const double* intercept;
+  const double* av;
+  const double* bv;
+  const double* ax;
+  const double* index;
+  const double* vertical;
+  const double* useX;
+  const unsigned char* runHasVertical;  // by run
+  int stride;
+  const WideNode* nodes;
+  int root;
+};
+
 // A mirror's runs, in index order, then their groups when every run is
 // cullable (the last group holds them all); no runs at all: every segment is
-// tested.
+// tested. With lanes, the groups' tree is walked ray by ray (see OneRayHit).
 struct StepRuns {
   const StepChunk* chunks;
   int runCount;
   int nodeCount;  // runs and groups; 0: no groups, runs in index order only
+  const RunLanes* lanes = nullptr;
 };
 
 // Bounds under which a run or a ray's line may be skipped by the test above.
@@ -124,26 +158,37 @@ struct RayLanes {
 // Axes the ahead test compares in a batch: the same one in every lane, or a mix.
 enum class LaneAxes { kAllY, kAllX, kMixed };
 
-// The lanes whose ray's line can meet no segment of the run (see StepChunk).
+// A box, and the slacks of the segments it holds (see StepChunk), lane by
+// lane: the same box in every lane for a batch of rays, or one box per lane
+// for one ray against several.
+template <typename V>
+struct BoxLanes {
+  typename V::Type x0, x1, y0, y1, slack, slopeSlack;
+};
+
+template <typename V>
+inline BoxLanes<V> BoxOf(const StepChunk& chunk) {
+  return {V::Set(chunk.x0), V::Set(chunk.x1), V::Set(chunk.y0),
+          V::Set(chunk.y1), V::Set(chunk.slack), V::Set(chunk.slopeSlack)};
+}
+
+// The lanes whose ray's line can meet no segment of the box (see StepChunk).
 template <typename V, bool kVerticalLanes>
-inline typename V::Mask MissingLanes(const StepChunk& chunk, const RayLanes<V>& ray) {
+inline typename V::Mask MissingLanes(const BoxLanes<V>& box, const RayLanes<V>& ray) {
   using T = typename V::Type;
   using M = typename V::Mask;
-  const T x0 = V::Set(chunk.x0), x1 = V::Set(chunk.x1);
-  const T y0 = V::Set(chunk.y0), y1 = V::Set(chunk.y1);
-  const T margin = V::Add(V::Add(V::Set(chunk.slack), V::Mul(V::Set(chunk.slopeSlack), ray.absSlope)),
-                          ray.lineSlack);
-  const T ya = V::Add(V::Mul(ray.slope, x0), ray.intercept);
-  const T yb = V::Add(V::Mul(ray.slope, x1), ray.intercept);
+  const T margin = V::Add(V::Add(box.slack, V::Mul(box.slopeSlack, ray.absSlope)), ray.lineSlack);
+  const T ya = V::Add(V::Mul(ray.slope, box.x0), ray.intercept);
+  const T yb = V::Add(V::Mul(ray.slope, box.x1), ray.intercept);
   const M aLower = V::Lt(ya, yb);
   const T low = V::Sub(V::Select(aLower, ya, yb), margin);
   const T high = V::Add(V::Select(aLower, yb, ya), margin);
   // Written as a miss, so that a NaN anywhere counts as a possible meeting.
-  M miss = V::Or(V::Lt(high, y0), V::Gt(low, y1));
+  M miss = V::Or(V::Lt(high, box.y0), V::Gt(low, box.y1));
   miss = V::AndNot(ray.neverSkip, miss);
   if constexpr (kVerticalLanes) {
-    const T slack = V::Set(chunk.slack);
-    const M missX = V::Or(V::Lt(ray.c_x, V::Sub(x0, slack)), V::Gt(ray.c_x, V::Add(x1, slack)));
+    const M missX = V::Or(V::Lt(ray.c_x, V::Sub(box.x0, box.slack)),
+                          V::Gt(ray.c_x, V::Add(box.x1, box.slack)));
     miss = V::Or(V::And(ray.rayVertical, missX), V::AndNot(ray.rayVertical, miss));
   }
   return miss;
@@ -152,26 +197,27 @@ inline typename V::Mask MissingLanes(const StepChunk& chunk, const RayLanes<V>& 
 // Whether some lane's ray may meet a segment of the run.
 template <typename V, bool kVerticalLanes>
 inline bool MayMeet(const StepChunk& chunk, const RayLanes<V>& ray) {
-  return !V::All(MissingLanes<V, kVerticalLanes>(chunk, ray));
+  return !V::All(MissingLanes<V, kVerticalLanes>(BoxOf<V>(chunk), ray));
 }
 
-// Whether some lane may meet a segment of the run or group ahead of its
-// start and at most as far as its nearest meeting so far (found lanes,
-// bestSquare the square of its distance). A counted meeting point lies
-// within slack of the box; the box is widened by twice that, and by what the
-// start's magnitude adds, so that the roundings of these few operations,
-// far smaller, cannot narrow it below the first. The distance's square is
-// then at most the share kOrderShare of any counted meeting's, whose root is
-// therefore strictly farther.
+// The lanes that may meet a segment of the box ahead of their start and at
+// most as far as their nearest meeting so far (found lanes, bestSquare the
+// square of its distance); square: the start's squared distance to the
+// widened box. A counted meeting point lies within slack of the box; the box
+// is widened by twice that, and by what the start's magnitude adds, so that
+// the roundings of these few operations, far smaller, cannot narrow it below
+// the first. The distance's square is then at most the share kOrderShare of
+// any counted meeting's, whose root is therefore strictly farther.
 template <typename V, bool kVerticalLanes, LaneAxes kAxes>
-inline bool MayHoldNearer(const StepChunk& chunk, const RayLanes<V>& ray,
-                          typename V::Mask found, typename V::Type bestSquare) {
+inline typename V::Mask MayHoldNearerLanes(const BoxLanes<V>& box, const RayLanes<V>& ray,
+                                           typename V::Mask found, typename V::Type bestSquare,
+                                           typename V::Type& square) {
   using T = typename V::Type;
   using M = typename V::Mask;
-  const M miss = MissingLanes<V, kVerticalLanes>(chunk, ray);
-  const T widen = V::Add(V::Set(chunk.slack + chunk.slack), ray.startSlack);
-  const T x0 = V::Sub(V::Set(chunk.x0), widen), x1 = V::Add(V::Set(chunk.x1), widen);
-  const T y0 = V::Sub(V::Set(chunk.y0), widen), y1 = V::Add(V::Set(chunk.y1), widen);
+  const M miss = MissingLanes<V, kVerticalLanes>(box, ray);
+  const T widen = V::Add(V::Add(box.slack, box.slack), ray.startSlack);
+  const T x0 = V::Sub(box.x0, widen), x1 = V::Add(box.x1, widen);
+  const T y0 = V::Sub(box.y0, widen), y1 = V::Add(box.y1, widen);
   // Behind: the ahead test compares the meeting point's x (or y) with the
   // start's, cv; moving toward lower values it must be below, else at or above.
   T low, high;
@@ -197,10 +243,26 @@ inline bool MayHoldNearer(const StepChunk& chunk, const RayLanes<V>& ray,
   dy = V::Select(V::Gt(dy, zero), dy, zero);
   const T dyBeyond = V::Sub(ray.c_y, y1);
   dy = V::Select(V::Gt(dyBeyond, dy), dyBeyond, dy);
-  const T square = V::Add(V::Mul(dx, dx), V::Mul(dy, dy));
+  square = V::Add(V::Mul(dx, dx), V::Mul(dy, dy));
   const M farther = V::And(V::And(found, V::Gt(square, V::Set(kOrderTinySquare))),
                            V::Lt(bestSquare, V::Mul(square, V::Set(kOrderShare))));
-  return !V::All(V::Or(V::Or(miss, behind), farther));
+  return V::AndNot(V::Or(V::Or(miss, behind), farther), V::AllLanes());
+}
+
+// Whether some lane may meet a segment of the run or group ahead of its
+// start and at most as far as its nearest meeting so far.
+template <typename V, bool kVerticalLanes, LaneAxes kAxes>
+inline bool MayHoldNearer(const StepChunk& chunk, const RayLanes<V>& ray,
+                          typename V::Mask found, typename V::Type bestSquare) {
+  typename V::Type square;
+  return V::Any(MayHoldNearerLanes<V, kVerticalLanes, kAxes>(BoxOf<V>(chunk), ray, found,
+                                                             bestSquare, square));
+}
+
+// Whether a box whose widened square is square may still hold a meeting
+// nearer than the best so far: MayHoldNearerLanes' farther test, for one ray.
+inline bool MayStillHoldNearer(bool found, double bestSquare, double square) {
+  return !(found && square > kOrderTinySquare && bestSquare < square * kOrderShare);
 }
 
 // The order segments are tested in: all in index order; runs in index
@@ -342,35 +404,229 @@ inline void NearestHits(const StepSegment* segments, int segmentCount, const Ste
   }
 }
 
+// The rays' lines and tests, lane by lane, from their starts, direction
+// points and skipped segments.
+template <typename V, bool kRuns>
+inline RayLanes<V> MakeRayLanes(typename V::Type c_x, typename V::Type c_y, typename V::Type d_x,
+                                typename V::Type d_y, typename V::Type skip_k) {
+  using T = typename V::Type;
+  RayLanes<V> ray;
+  ray.c_x = c_x;
+  ray.c_y = c_y;
+  ray.skip_k = skip_k;
+  // Vertical lanes get a slope and intercept never used.
+  ray.rayVertical = V::Eq(ray.c_x, d_x);
+  ray.slope = V::Div(V::Sub(ray.c_y, d_y), V::Sub(ray.c_x, d_x));
+  ray.intercept = V::Sub(d_y, V::Mul(ray.slope, d_x));
+  ray.useX = V::Lt(V::Abs(V::Sub(ray.c_y, d_y)), V::Abs(V::Sub(ray.c_x, d_x)));
+  ray.cv = V::Select(ray.useX, ray.c_x, ray.c_y);
+  ray.towardLower = V::Gt(ray.cv, V::Select(ray.useX, d_x, d_y));
+  if constexpr (kRuns) {
+    ray.absSlope = V::Abs(ray.slope);
+    const T absIntercept = V::Abs(ray.intercept);
+    ray.lineSlack = V::Mul(V::Set(kCullRelative), absIntercept);
+    // Not finite, or too large: the comparisons are false for NaN.
+    const auto bounded = V::And(V::Le(ray.absSlope, V::Set(kCullMaxSlope)),
+                                V::Le(absIntercept, V::Set(kCullMaxIntercept)));
+    ray.neverSkip = V::AndNot(bounded, V::AllLanes());
+    ray.startSlack = V::Mul(V::Set(kCullRelative), V::Add(V::Abs(ray.c_x), V::Abs(ray.c_y)));
+    const auto startBounded = V::And(V::Le(V::Abs(ray.c_x), V::Set(kOrderMaxStart)),
+                                     V::Le(V::Abs(ray.c_y), V::Set(kOrderMaxStart)));
+    ray.orderable = V::And(startBounded, V::Or(ray.rayVertical, bounded));
+  }
+  return ray;
+}
+
+// The nearest hit of one ray, whose values fill every lane of ray, with the
+// lanes over segments instead: the groups' tree walked nearest first for
+// this ray alone, a run's segments tested a vector at a time. On a large
+// mirror a batch's rays lie apart, each meeting other segments, so that a
+// walk shared by a batch tests many segments for one lane each; alone, a ray
+// passes over all but the few runs near it.
+//
+// Each lane computes, for its segment, the operations NearestHits computes;
+// the hit kept is the same: the least root, and of equal roots the later
+// segment, an order that does not depend on which segments are tested
+// together or when. Only where nearest first may be used (every run
+// cullable, the ray orderable).
+template <typename V, bool kRayVertical, bool kRayUseX>
+inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double startX, double startY,
+                      double& hitX, double& hitY, double& hitSegment) {
+  using T = typename V::Type;
+  using M = typename V::Mask;
+  const RunLanes& lanes = *runs.lanes;
+  const M allLanes = V::AllLanes();
+  const T zero = V::Zero(), one = V::Set(1.0);
+  // Each lane keeps the best of the segments it has tested; the ray's hit is
+  // the best of the lanes' at the end. Passing over a box needs only some
+  // counted meeting that any meeting in the box would lose to: the least
+  // square of the lanes' bests (unfound lanes hold infinity).
+  const T infinity = V::Set(__builtin_inf());
+  M laneFound = V::NoLanes();
+  T laneRoot = zero, laneIndex = V::Set(-1.0), laneX = zero, laneY = zero, laneSquare = infinity;
+  bool found = false;
+  double bestSquare = 0.0;  // the least of laneSquare, once found
+  alignas(64) double squares[V::kLanes];
+  auto test = [&](int at, bool anyVertical) __attribute__((always_inline)) {
+    const T sSlope = V::Load(lanes.slope + at), sIntercept = V::Load(lanes.intercept + at);
+    T mx, my;
+    M meets;
+    if constexpr (kRayVertical) {
+      mx = ray.c_x;
+      my = V::Add(sIntercept, V::Mul(sSlope, ray.c_x));
+      meets = allLanes;
+      if (anyVertical) meets = V::AndNot(V::Gt(V::Load(lanes.vertical + at), zero), allLanes);
+    } else {
+      mx = V::Div(V::Sub(ray.intercept, sIntercept), V::Sub(sSlope, ray.slope));
+      my = V::Add(V::Mul(mx, sSlope), sIntercept);
+      meets = V::Neq(ray.slope, sSlope);
+      if (anyVertical) {
+        const M vertical = V::Gt(V::Load(lanes.vertical + at), zero);
+        const T vx = V::Load(lanes.ax + at);
+        mx = V::Select(vertical, vx, mx);
+        my = V::Select(vertical, V::Add(ray.intercept, V::Mul(ray.slope, vx)), my);
+        meets = V::Or(meets, vertical);
+      }
+    }
+    const T hv = V::Select(V::Gt(V::Load(lanes.useX + at), zero), mx, my);
+    const M outside = V::Xor(V::Le(hv, V::Load(lanes.av + at)), V::Gt(hv, V::Load(lanes.bv + at)));
+    const T rv = kRayUseX ? mx : my;
+    const M ahead = V::Xor(V::Ge(rv, ray.cv), ray.towardLower);
+    M inside = V::AndNot(outside, V::And(meets, ahead));
+    if (!V::Any(inside)) return;
+    const T index = V::Load(lanes.index + at);
+    // Less the skipped segment and the padding.
+    inside = V::And(V::AndNot(V::Eq(ray.skip_k, index), inside), V::Ge(index, zero));
+    if (!V::Any(inside)) return;
+    const T ey = V::Sub(ray.c_y, my);
+    const T ex = V::Sub(ray.c_x, mx);
+    const T square = V::Add(V::Mul(ey, ey), V::Mul(ex, ex));
+    const T root = V::Sqrt(square);
+    const M nearer = V::Or(V::Lt(root, laneRoot),
+                           V::And(V::Eq(root, laneRoot), V::Gt(index, laneIndex)));
+    const M take = V::And(inside, V::Or(V::AndNot(laneFound, allLanes), nearer));
+    if (!V::Any(take)) return;
+    laneFound = V::Or(laneFound, take);
+    laneRoot = V::Select(take, root, laneRoot);
+    laneIndex = V::Select(take, index, laneIndex);
+    laneX = V::Select(take, mx, laneX);
+    laneY = V::Select(take, my, laneY);
+    laneSquare = V::Select(take, square, laneSquare);
+    V::Store(squares, laneSquare);
+    double least = squares[0];
+    for (int l = 1; l < V::kLanes; ++l) least = squares[l] < least ? squares[l] : least;
+    found = true;
+    bestSquare = least;
+  };
+  constexpr LaneAxes kAxes = kRayUseX ? LaneAxes::kAllX : LaneAxes::kAllY;
+  // Depth first, each node's children nearest first; a child is passed over
+  // when the ray cannot meet one of its segments ahead and at most as far as
+  // it already has, tested when its node is and again when its turn comes.
+  // Each level leaves at most seven children waiting.
+  struct Waiting {
+    int node;
+    double square;
+  };
+  Waiting waiting[8 * 24];
+  int count = 0;
+  waiting[count++] = {lanes.root, 0.0};
+  alignas(64) double childSquare[WideNode::kWays];
+  int order[WideNode::kWays];
+  while (count > 0) {
+    const Waiting next = waiting[--count];
+    if (!MayStillHoldNearer(found, bestSquare, next.square)) continue;
+    const WideNode& node = lanes.nodes[next.node];
+    const M foundLanes = found ? allLanes : V::NoLanes();
+    const T best = V::Set(bestSquare);
+    unsigned mayHold = 0;  // a bit per child
+    for (int c = 0; c < WideNode::kWays; c += V::kLanes) {
+      const BoxLanes<V> box{V::Load(node.x0 + c),    V::Load(node.x1 + c),
+                            V::Load(node.y0 + c),    V::Load(node.y1 + c),
+                            V::Load(node.slack + c), V::Load(node.slopeSlack + c)};
+      T square;
+      const M may = MayHoldNearerLanes<V, kRayVertical, kAxes>(box, ray, foundLanes, best, square);
+      V::Store(childSquare + c, square);
+      mayHold |= V::Bits(may) << c;
+    }
+    // The children to visit, nearest first.
+    mayHold &= (1u << node.count) - 1;
+    int kept = 0;
+    for (; mayHold != 0; mayHold &= mayHold - 1) {
+      const int c = __builtin_ctz(mayHold);
+      int at = kept++;
+      while (at > 0 && childSquare[order[at - 1]] > childSquare[c]) {
+        order[at] = order[at - 1];
+        --at;
+      }
+      order[at] = c;
+    }
+    if (node.ofRuns) {
+      for (int i = 0; i < kept; ++i) {
+        const int c = order[i];
+        if (!MayStillHoldNearer(found, bestSquare, childSquare[c])) continue;
+        const int run = node.child[c];
+        const StepChunk& chunk = runs.chunks[run];
+        const bool anyVertical = lanes.runHasVertical[run] != 0;
+        const int first = run * lanes.stride;
+        for (int at = first; at < first + chunk.count; at += V::kLanes) test(at, anyVertical);
+      }
+    } else {
+      for (int i = kept - 1; i >= 0; --i) {
+        waiting[count++] = {node.child[order[i]], childSquare[order[i]]};
+      }
+    }
+  }
+  // The lanes' bests, by the same order.
+  alignas(64) double roots[V::kLanes], indices[V::kLanes], xs[V::kLanes], ys[V::kLanes],
+      taken[V::kLanes];
+  V::Store(roots, laneRoot);
+  V::Store(indices, laneIndex);
+  V::Store(xs, laneX);
+  V::Store(ys, laneY);
+  V::Store(taken, V::Select(laneFound, one, zero));
+  int best = -1;
+  for (int l = 0; l < V::kLanes; ++l) {
+    if (taken[l] == 0.0) continue;
+    if (best >= 0 && !(roots[l] < roots[best] || (roots[l] == roots[best] && indices[l] > indices[best]))) {
+      continue;
+    }
+    best = l;
+  }
+  hitX = best >= 0 ? xs[best] : 0.0;
+  hitY = best >= 0 ? ys[best] : 0.0;
+  hitSegment = best >= 0 ? indices[best] : -1.0;
+}
+
 template <typename V, bool kRuns>
 inline void StepLanes(const StepSegment* segments, int segmentCount, const StepRuns& runs,
                       const StepBatch& batch) {
   using T = typename V::Type;
   for (int b = 0; b < batch.count; b += V::kLanes) {
-    RayLanes<V> ray;
-    ray.c_x = V::Load(batch.cx + b);
-    ray.c_y = V::Load(batch.cy + b);
-    const T d_x = V::Load(batch.dx + b), d_y = V::Load(batch.dy + b);
-    ray.skip_k = V::Load(batch.skipped + b);
-    // Vertical lanes get a slope and intercept never used.
-    ray.rayVertical = V::Eq(ray.c_x, d_x);
-    ray.slope = V::Div(V::Sub(ray.c_y, d_y), V::Sub(ray.c_x, d_x));
-    ray.intercept = V::Sub(d_y, V::Mul(ray.slope, d_x));
-    ray.useX = V::Lt(V::Abs(V::Sub(ray.c_y, d_y)), V::Abs(V::Sub(ray.c_x, d_x)));
-    ray.cv = V::Select(ray.useX, ray.c_x, ray.c_y);
-    ray.towardLower = V::Gt(ray.cv, V::Select(ray.useX, d_x, d_y));
+    const RayLanes<V> ray =
+        MakeRayLanes<V, kRuns>(V::Load(batch.cx + b), V::Load(batch.cy + b), V::Load(batch.dx + b),
+                               V::Load(batch.dy + b), V::Load(batch.skipped + b));
     if constexpr (kRuns) {
-      ray.absSlope = V::Abs(ray.slope);
-      const T absIntercept = V::Abs(ray.intercept);
-      ray.lineSlack = V::Mul(V::Set(kCullRelative), absIntercept);
-      // Not finite, or too large: the comparisons are false for NaN.
-      const auto bounded = V::And(V::Le(ray.absSlope, V::Set(kCullMaxSlope)),
-                                  V::Le(absIntercept, V::Set(kCullMaxIntercept)));
-      ray.neverSkip = V::AndNot(bounded, V::AllLanes());
-      ray.startSlack = V::Mul(V::Set(kCullRelative), V::Add(V::Abs(ray.c_x), V::Abs(ray.c_y)));
-      const auto startBounded = V::And(V::Le(V::Abs(ray.c_x), V::Set(kOrderMaxStart)),
-                                       V::Le(V::Abs(ray.c_y), V::Set(kOrderMaxStart)));
-      ray.orderable = V::And(startBounded, V::Or(ray.rayVertical, bounded));
+      if (runs.lanes && runs.nodeCount > 0 && V::All(ray.orderable)) {
+        // Ray by ray, lanes over segments.
+        for (int i = b; i < b + V::kLanes; ++i) {
+          const RayLanes<V> alone = MakeRayLanes<V, true>(
+              V::Set(batch.cx[i]), V::Set(batch.cy[i]), V::Set(batch.dx[i]), V::Set(batch.dy[i]),
+              V::Set(batch.skipped[i]));
+          const bool vertical = V::Any(alone.rayVertical);
+          const bool useX = V::Any(alone.useX);
+          double& x = batch.hitX[i];
+          double& y = batch.hitY[i];
+          double& k = batch.hitSegment[i];
+          if (vertical) {
+            OneRayHit<V, true, false>(runs, alone, batch.cx[i], batch.cy[i], x, y, k);
+          } else if (useX) {
+            OneRayHit<V, false, true>(runs, alone, batch.cx[i], batch.cy[i], x, y, k);
+          } else {
+            OneRayHit<V, false, false>(runs, alone, batch.cx[i], batch.cy[i], x, y, k);
+          }
+        }
+        continue;
+      }
     }
 
     T bestX = V::Zero(), bestY = V::Zero(), bestSegment = V::Set(-1.0);

@@ -220,10 +220,13 @@ SceneSnapshot LargeScene(std::mt19937& gen, int index) {
 // mirrors, with runs of every small size, skipped on any mirror.
 TEST_P(BeamTracerWidth, SkippingRunsOfSegmentsChangesNoBit) {
   const std::vector<GoldenScene> scenes = LoadGoldenScenes(REFLECTOR_GOLDEN_SCENES);
-  for (int size : {1, 2, 3, 5, 16}) {
+  // Sizes above 16 walk the tree ray by ray, on every mirror.
+  for (int setting : {1, 2, 3, 5, 16, 17, 19, 32}) {
+    const int size = setting > 16 ? setting - 16 : setting;
     BeamTracer tracer(GetParam());
     tracer.SetRuns(size, 0);
-    std::mt19937 gen(static_cast<unsigned>(size));
+    if (setting > 16) tracer.SetOneRayFrom(0);
+    std::mt19937 gen(static_cast<unsigned>(setting));
     for (const GoldenScene& scene : scenes) {
       ASSERT_TRUE(SameAsReference(tracer, scene.snapshot, scene.snapshot.vertices))
           << scene.name << ", runs of " << size;
@@ -240,7 +243,8 @@ TEST_P(BeamTracerWidth, SkippingRunsOfSegmentsChangesNoBit) {
       ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices))
           << "large scene " << index << ", runs of " << size;
       ASSERT_TRUE(SameAsReference(tracer, scene, Jittered(scene.vertices, gen, 0.8)))
-          << "large scene " << index << " jittered, runs of " << size;
+          << "large scene " << index << " jittered, runs of " << size
+          << (setting > 16 ? ", ray by ray" : "");
     }
   }
 }
@@ -270,9 +274,12 @@ TEST_P(BeamTracerWidth, StartsNewRaysWhenTheSourceOrTheAimChanges) {
 // With runs of one segment and nearest first, every such tie is between
 // runs taken in any order.
 TEST_P(BeamTracerWidth, EqualDistancesGoToTheLaterSegment) {
-  for (int runs : {BeamTracer::kChunkSize, 1, 2, 3}) {
+  for (int setting : {BeamTracer::kChunkSize, 1, 2, 3, -1, -3}) {
+    // Negative: runs of its size, walked ray by ray.
+    const int runs = setting < 0 ? -setting : setting;
     BeamTracer tracer(GetParam());
     tracer.SetRuns(runs, runs == BeamTracer::kChunkSize ? BeamTracer::kSkipRunsFrom : 0);
+    if (setting < 0) tracer.SetOneRayFrom(0);
     SceneSnapshot scene{{{400, 0}, {400, 400}, {400, 100}, {400, 500}}, {150, 200}, {500, 200},
                         {250, 200}};
     ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices)) << "runs of " << runs;
@@ -321,9 +328,12 @@ TEST_P(BeamTracerWidth, NearestFirstKeepsTheFullPassesHit) {
     }
     scenes.push_back(s);
   }
-  for (int runs : {1, 4, 16}) {
+  for (int setting : {1, 4, 16, -1, -4, -16}) {
+    // Negative: runs of its size, walked ray by ray.
+    const int runs = setting < 0 ? -setting : setting;
     BeamTracer tracer(GetParam());
     tracer.SetRuns(runs, 0);
+    tracer.SetOneRayFrom(setting < 0 ? 0 : 1 << 30);
     for (std::size_t i = 0; i < scenes.size(); ++i) {
       ASSERT_TRUE(SameAsReference(tracer, scenes[i], scenes[i].vertices))
           << "scene " << i << ", runs of " << runs;
