@@ -97,7 +97,7 @@ struct RunLanes {
 
 // A mirror's runs, in index order, then their groups when every run is
 // cullable (the last group holds them all); no runs at all: every segment is
-// tested. With lanes, the groups' tree is walked ray by ray (see OneRayHit).
+// tested. With lanes, rays walk the runs one by one (see OneRayHit).
 struct StepRuns {
   const StepChunk* chunks;
   int runCount;
@@ -438,8 +438,9 @@ inline RayLanes<V> MakeRayLanes(typename V::Type c_x, typename V::Type c_y, type
 }
 
 // The nearest hit of one ray, whose values fill every lane of ray, with the
-// lanes over segments instead: the groups' tree walked nearest first for
-// this ray alone, a run's segments tested a vector at a time. On a large
+// lanes over segments and boxes instead: an eight-way tree of the runs (see
+// WideNode) walked nearest first for this ray alone, a node's boxes tested
+// at once and a run's segments a vector at a time. On a large
 // mirror a batch's rays lie apart, each meeting other segments, so that a
 // walk shared by a batch tests many segments for one lane each; alone, a ray
 // passes over all but the few runs near it.
