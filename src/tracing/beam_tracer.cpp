@@ -42,6 +42,16 @@ bool BeamTracer::Available(Width width) {
 
 namespace {
 
+// Widens box to hold another's box, and takes the larger of their slacks.
+void Enclose(StepChunk& box, const StepChunk& other) {
+  box.x0 = std::min(box.x0, other.x0);
+  box.x1 = std::max(box.x1, other.x1);
+  box.y0 = std::min(box.y0, other.y0);
+  box.y1 = std::max(box.y1, other.y1);
+  box.slack = std::max(box.slack, other.slack);
+  box.slopeSlack = std::max(box.slopeSlack, other.slopeSlack);
+}
+
 BeamTracer::Width WidestUpTo(BeamTracer::Width wanted) {
   using Width = BeamTracer::Width;
   if (wanted == Width::kEightLanes && BeamTracer::Available(Width::kEightLanes)) return wanted;
@@ -165,12 +175,13 @@ void BeamTracer::MakeChunks() {
       const StepChunk& a = chunks[i];
       const StepChunk& b = chunks[i + 1];
       StepChunk group{};
-      group.x0 = std::min(a.x0, b.x0);
-      group.x1 = std::max(a.x1, b.x1);
-      group.y0 = std::min(a.y0, b.y0);
-      group.y1 = std::max(a.y1, b.y1);
-      group.slack = std::max(a.slack, b.slack);
-      group.slopeSlack = std::max(a.slopeSlack, b.slopeSlack);
+      group.x0 = a.x0;
+      group.x1 = a.x1;
+      group.y0 = a.y0;
+      group.y1 = a.y1;
+      group.slack = a.slack;
+      group.slopeSlack = a.slopeSlack;
+      Enclose(group, b);
       group.first = a.first;
       group.count = a.count + b.count;
       group.cullable = true;
@@ -210,29 +221,18 @@ void BeamTracer::MakeRunLanes() {
     const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(stride);
     for (int i = 0; i < stride; ++i) {
       const std::size_t place = at + static_cast<std::size_t>(i);
-      if (i >= run.count) {
-        // Padding: a copy of the run's first segment, never counted.
-        const StepSegment& s = stepSegments[static_cast<std::size_t>(run.first)];
-        slope[place] = s.slope;
-        intercept[place] = s.intercept;
-        av[place] = s.av;
-        bv[place] = s.bv;
-        ax[place] = s.ax;
-        index[place] = -1.0;
-        vertical[place] = s.vertical ? 1.0 : 0.0;
-        useX[place] = s.useX ? 1.0 : 0.0;
-        continue;
-      }
-      const StepSegment& s = stepSegments[static_cast<std::size_t>(run.first + i)];
+      // Padding: a copy of the run's first segment, never counted (index -1).
+      const bool padding = i >= run.count;
+      const StepSegment& s = stepSegments[static_cast<std::size_t>(run.first + (padding ? 0 : i))];
       slope[place] = s.slope;
       intercept[place] = s.intercept;
       av[place] = s.av;
       bv[place] = s.bv;
       ax[place] = s.ax;
-      index[place] = s.index;
+      index[place] = padding ? -1.0 : s.index;
       vertical[place] = s.vertical ? 1.0 : 0.0;
       useX[place] = s.useX ? 1.0 : 0.0;
-      if (s.vertical) runHasVertical[static_cast<std::size_t>(r)] = 1;
+      if (s.vertical && !padding) runHasVertical[static_cast<std::size_t>(r)] = 1;
     }
   }
   // The tree: runs eight to a node, then nodes eight to a node, up to one.
@@ -259,12 +259,7 @@ void BeamTracer::MakeRunLanes() {
         node.slack[c] = child.slack;
         node.slopeSlack[c] = child.slopeSlack;
         node.child[c] = ofRuns ? item : levelFirst + item;
-        box.x0 = std::min(box.x0, child.x0);
-        box.x1 = std::max(box.x1, child.x1);
-        box.y0 = std::min(box.y0, child.y0);
-        box.y1 = std::max(box.y1, child.y1);
-        box.slack = std::max(box.slack, child.slack);
-        box.slopeSlack = std::max(box.slopeSlack, child.slopeSlack);
+        Enclose(box, child);
       }
       wideNodes.push_back(node);
       above.push_back(box);
