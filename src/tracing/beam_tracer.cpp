@@ -116,10 +116,12 @@ void BeamTracer::MakeChunks() {
   useRunLanes = false;
   const int segmentCount = static_cast<int>(segments.size());
   if (chunkSize <= 0 || segmentCount < skipRunsFrom) return;
-  for (int first = 0; first < segmentCount; first += chunkSize) {
+  const bool alone = segmentCount >= oneRayFrom && oneRayRunSize > 0;
+  const int size = alone ? oneRayRunSize : chunkSize;
+  for (int first = 0; first < segmentCount; first += size) {
     StepChunk chunk{};
     chunk.first = first;
-    chunk.count = std::min(chunkSize, segmentCount - first);
+    chunk.count = std::min(size, segmentCount - first);
     const SegmentLine& start = segments[static_cast<std::size_t>(first)];
     chunk.x0 = chunk.x1 = start.a.x;
     chunk.y0 = chunk.y1 = start.a.y;
@@ -193,11 +195,11 @@ void BeamTracer::MakeChunks() {
     levelEnd = chunks.size();
   }
   nodeCount = static_cast<int>(chunks.size());
-  if (nodeCount > 0 && segmentCount >= oneRayFrom) MakeRunLanes();
+  if (nodeCount > 0 && alone) MakeRunLanes(size);
 }
 
-void BeamTracer::MakeRunLanes() {
-  const int stride = (chunkSize + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
+void BeamTracer::MakeRunLanes(int runSize) {
+  const int stride = (runSize + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
   const std::size_t places = static_cast<std::size_t>(runCount) * static_cast<std::size_t>(stride);
   constexpr int kArrays = 8;
   // Room to start the first array on a 64-byte boundary; each array's
@@ -219,21 +221,34 @@ void BeamTracer::MakeRunLanes() {
   for (int r = 0; r < runCount; ++r) {
     const StepChunk& run = chunks[static_cast<std::size_t>(r)];
     const std::size_t at = static_cast<std::size_t>(r) * static_cast<std::size_t>(stride);
-    for (int i = 0; i < stride; ++i) {
+    bool hasVertical = false;
+    for (int i = 0; i < run.count; ++i) {
       const std::size_t place = at + static_cast<std::size_t>(i);
-      // Padding: a copy of the run's first segment, never counted (index -1).
-      const bool padding = i >= run.count;
-      const StepSegment& s = stepSegments[static_cast<std::size_t>(run.first + (padding ? 0 : i))];
+      const int k = run.first + i;
+      const SegmentLine& s = segments[static_cast<std::size_t>(k)];
       slope[place] = s.slope;
       intercept[place] = s.intercept;
       av[place] = s.av;
       bv[place] = s.bv;
-      ax[place] = s.ax;
-      index[place] = padding ? -1.0 : s.index;
+      ax[place] = s.a.x;
+      index[place] = k;
       vertical[place] = s.vertical ? 1.0 : 0.0;
       useX[place] = s.useX ? 1.0 : 0.0;
-      if (s.vertical && !padding) runHasVertical[static_cast<std::size_t>(r)] = 1;
+      hasVertical |= s.vertical;
     }
+    // Padding: copies of the run's first segment, never counted (index -1).
+    for (int i = run.count; i < stride; ++i) {
+      const std::size_t place = at + static_cast<std::size_t>(i);
+      slope[place] = slope[at];
+      intercept[place] = intercept[at];
+      av[place] = av[at];
+      bv[place] = bv[at];
+      ax[place] = ax[at];
+      index[place] = -1.0;
+      vertical[place] = vertical[at];
+      useX[place] = useX[at];
+    }
+    runHasVertical[static_cast<std::size_t>(r)] = hasVertical ? 1 : 0;
   }
   // The tree: runs eight to a node, then nodes eight to a node, up to one.
   wideNodes.clear();

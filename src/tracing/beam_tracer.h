@@ -104,8 +104,14 @@ class BeamTracer {
   // OneRayHit); below it a batch of rays walks the groups together. The same
   // bits either way. Measured (optimizer_bench --loop line1000 / line10000):
   // alone is a quarter slower at 1000 segments and a quarter faster at 10,000.
+  // A ray alone tests a run's segments in vectors of eight, so its runs are
+  // longer (runSize; fewer boxes to test and sort per segment tested).
   static constexpr int kOneRayFrom = 4000;
-  void SetOneRayFrom(int from) { oneRayFrom = from; }
+  static constexpr int kOneRayRunSize = 32;
+  void SetOneRayFrom(int from, int runSize = kOneRayRunSize) {
+    oneRayFrom = from;
+    oneRayRunSize = runSize;
+  }
 
   // Whether this processor runs a width.
   static bool Available(Width width);
@@ -176,9 +182,11 @@ class BeamTracer {
   int chunkSize = kChunkSize;
   int skipRunsFrom = kSkipRunsFrom;
   int oneRayFrom = kOneRayFrom;
+  int oneRayRunSize = kOneRayRunSize;
   void MakeChunks();
-  // The runs' segments side by side (see RunLanes), when rays walk alone.
-  void MakeRunLanes();
+  // The runs' segments side by side (see RunLanes), runSize to a run, when
+  // rays walk alone.
+  void MakeRunLanes(int runSize);
   std::vector<double> laneStorage;
   std::vector<unsigned char> runHasVertical;
   std::vector<WideNode> wideNodes;

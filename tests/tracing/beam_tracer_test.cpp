@@ -220,12 +220,13 @@ SceneSnapshot LargeScene(std::mt19937& gen, int index) {
 // mirrors, with runs of every small size, skipped on any mirror.
 TEST_P(BeamTracerWidth, SkippingRunsOfSegmentsChangesNoBit) {
   const std::vector<GoldenScene> scenes = LoadGoldenScenes(REFLECTOR_GOLDEN_SCENES);
-  // Sizes above 16 walk the tree ray by ray, on every mirror.
-  for (int setting : {1, 2, 3, 5, 16, 17, 19, 32}) {
-    const int size = setting > 16 ? setting - 16 : setting;
+  // Negative: runs of its size, walked ray by ray, on every mirror (32 is
+  // the size large mirrors are walked with; 19 leaves padding in a vector).
+  for (int setting : {1, 2, 3, 5, 16, -1, -19, -BeamTracer::kOneRayRunSize}) {
+    const int size = setting < 0 ? -setting : setting;
     BeamTracer tracer(GetParam());
     tracer.SetRuns(size, 0);
-    if (setting > 16) tracer.SetOneRayFrom(0);
+    if (setting < 0) tracer.SetOneRayFrom(0, size);
     std::mt19937 gen(static_cast<unsigned>(setting));
     for (const GoldenScene& scene : scenes) {
       ASSERT_TRUE(SameAsReference(tracer, scene.snapshot, scene.snapshot.vertices))
@@ -244,7 +245,7 @@ TEST_P(BeamTracerWidth, SkippingRunsOfSegmentsChangesNoBit) {
           << "large scene " << index << ", runs of " << size;
       ASSERT_TRUE(SameAsReference(tracer, scene, Jittered(scene.vertices, gen, 0.8)))
           << "large scene " << index << " jittered, runs of " << size
-          << (setting > 16 ? ", ray by ray" : "");
+          << (setting < 0 ? ", ray by ray" : "");
     }
   }
 }
@@ -279,7 +280,7 @@ TEST_P(BeamTracerWidth, EqualDistancesGoToTheLaterSegment) {
     const int runs = setting < 0 ? -setting : setting;
     BeamTracer tracer(GetParam());
     tracer.SetRuns(runs, runs == BeamTracer::kChunkSize ? BeamTracer::kSkipRunsFrom : 0);
-    if (setting < 0) tracer.SetOneRayFrom(0);
+    if (setting < 0) tracer.SetOneRayFrom(0, runs);
     SceneSnapshot scene{{{400, 0}, {400, 400}, {400, 100}, {400, 500}}, {150, 200}, {500, 200},
                         {250, 200}};
     ASSERT_TRUE(SameAsReference(tracer, scene, scene.vertices)) << "runs of " << runs;
@@ -333,7 +334,7 @@ TEST_P(BeamTracerWidth, NearestFirstKeepsTheFullPassesHit) {
     const int runs = setting < 0 ? -setting : setting;
     BeamTracer tracer(GetParam());
     tracer.SetRuns(runs, 0);
-    tracer.SetOneRayFrom(setting < 0 ? 0 : 1 << 30);
+    tracer.SetOneRayFrom(setting < 0 ? 0 : 1 << 30, runs);
     for (std::size_t i = 0; i < scenes.size(); ++i) {
       ASSERT_TRUE(SameAsReference(tracer, scenes[i], scenes[i].vertices))
           << "scene " << i << ", runs of " << runs;
