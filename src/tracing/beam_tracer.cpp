@@ -289,6 +289,23 @@ void BeamTracer::MakeRunLanes(int runSize) {
   useRunLanes = true;
 }
 
+void BeamTracer::StepPart(const StepBatch& part, int segmentCount, const StepRuns& runs) {
+  if (lanesOf->step(stepSegmentsMade ? stepSegments.data() : nullptr, segmentCount, runs, part)) {
+    return;
+  }
+  MakeStepSegments();
+  lanesOf->step(stepSegments.data(), segmentCount, runs, part);
+}
+
+void BeamTracer::MakeStepSegments() {
+  stepSegments.resize(segments.size());
+  for (std::size_t k = 0; k < segments.size(); ++k) {
+    const SegmentLine& s = segments[k];
+    stepSegments[k] = {s.slope, s.intercept, s.av, s.bv, s.a.x, static_cast<double>(k), s.vertical, s.useX};
+  }
+  stepSegmentsMade = true;
+}
+
 bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
                       const std::atomic<bool>& stopRequested) {
   // Each batch of lanes is stepped on its own, so parts give the same bits
@@ -296,7 +313,7 @@ bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
   const int perPart = std::max(lanes, kTestsPerPart / std::max(segmentCount, 1) / lanes * lanes);
   const StepRuns runs{chunks.data(), runCount, nodeCount, useRunLanes ? &runLanes : nullptr};
   if (perPart >= batch.count) {
-    lanesOf->step(stepSegments.data(), segmentCount, runs, batch);
+    StepPart(batch, segmentCount, runs);
     return true;
   }
   for (int at = 0; at < batch.count; at += perPart) {
@@ -304,7 +321,7 @@ bool BeamTracer::Step(const StepBatch& batch, int segmentCount,
     const StepBatch part{batch.cx + at,     batch.cy + at,   batch.dx + at,
                          batch.dy + at,     batch.skipped + at, std::min(perPart, batch.count - at),
                          batch.hitX + at,   batch.hitY + at, batch.hitSegment + at};
-    lanesOf->step(stepSegments.data(), segmentCount, runs, part);
+    StepPart(part, segmentCount, runs);
   }
   return true;
 }
@@ -318,16 +335,15 @@ bool BeamTracer::Evaluate(std::span<const Point2> vertices, Point2 source, Point
     return false;
   }
   MakeSegmentLines(vertices, segments);
-  stepSegments.resize(segments.size());
-  for (std::size_t k = 0; k < segments.size(); ++k) {
-    const SegmentLine& s = segments[k];
-    stepSegments[k] = {s.slope, s.intercept, s.av, s.bv, s.a.x, static_cast<double>(k), s.vertical, s.useX};
-  }
   rayRecords.resize(kBeamRayCount);
   StartBeam(source, aim);
 
   MakeChunks();
-  const int segmentCount = static_cast<int>(stepSegments.size());
+  // Rays walking alone read the runs' own copies; the segments' are made
+  // only for a ray that cannot (see StepPart).
+  stepSegmentsMade = false;
+  if (!useRunLanes) MakeStepSegments();
+  const int segmentCount = static_cast<int>(segments.size());
   const StepBatch first{startCx.data(),         startCy.data(), startDx.data(),
                         startDy.data(),         startSkipped.data(), Padded(kBeamRayCount),
                         hitX.data(),            hitY.data(),    hitSegment.data()};

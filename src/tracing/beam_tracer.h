@@ -134,6 +134,7 @@ class BeamTracer {
   // segment tests, with the stop flag read between them.
   static constexpr int kTestsPerPart = 1 << 16;
   bool Step(const StepBatch& batch, int segmentCount, const std::atomic<bool>& stopRequested);
+  void StepPart(const StepBatch& part, int segmentCount, const StepRuns& runs);
 
   // The beam's rays before their first step, by slot (slot i holds ray i),
   // padded with copies of the last ray up to kSlots; made again only when
@@ -174,7 +175,11 @@ class BeamTracer {
   const LaneFunctions* lanesOf;  // the width's entry points
   int lanes;
   std::vector<SegmentLine> segments;
+  // The segments as a batch of rays tests them, made where rays do not walk
+  // alone, or when one of them cannot.
   std::vector<StepSegment> stepSegments;
+  bool stepSegmentsMade = false;
+  void MakeStepSegments();
   // The runs, then their groups (see StepRuns); none: every segment is tested.
   std::vector<StepChunk> chunks;
   int runCount = 0;

@@ -451,8 +451,8 @@ inline RayLanes<V> MakeRayLanes(typename V::Type c_x, typename V::Type c_y, type
 // together or when. Only where nearest first may be used (every run
 // cullable, the ray orderable).
 template <typename V, bool kRayVertical, bool kRayUseX>
-inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double startX, double startY,
-                      double& hitX, double& hitY, double& hitSegment) {
+inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double& hitX, double& hitY,
+                      double& hitSegment) {
   using T = typename V::Type;
   using M = typename V::Mask;
   const RunLanes& lanes = *runs.lanes;
@@ -598,8 +598,11 @@ inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double start
   hitSegment = best >= 0 ? indices[best] : -1.0;
 }
 
+// False, with the batch's results unfinished, when some rays need the
+// segments one by one (see NearestHits) and segments is null: a caller that
+// walks rays alone makes them only then, and steps the batch again.
 template <typename V, bool kRuns>
-inline void StepLanes(const StepSegment* segments, int segmentCount, const StepRuns& runs,
+inline bool StepLanes(const StepSegment* segments, int segmentCount, const StepRuns& runs,
                       const StepBatch& batch) {
   using T = typename V::Type;
   for (int b = 0; b < batch.count; b += V::kLanes) {
@@ -619,16 +622,17 @@ inline void StepLanes(const StepSegment* segments, int segmentCount, const StepR
           double& y = batch.hitY[i];
           double& k = batch.hitSegment[i];
           if (vertical) {
-            OneRayHit<V, true, false>(runs, alone, batch.cx[i], batch.cy[i], x, y, k);
+            OneRayHit<V, true, false>(runs, alone, x, y, k);
           } else if (useX) {
-            OneRayHit<V, false, true>(runs, alone, batch.cx[i], batch.cy[i], x, y, k);
+            OneRayHit<V, false, true>(runs, alone, x, y, k);
           } else {
-            OneRayHit<V, false, false>(runs, alone, batch.cx[i], batch.cy[i], x, y, k);
+            OneRayHit<V, false, false>(runs, alone, x, y, k);
           }
         }
         continue;
       }
     }
+    if (segments == nullptr && segmentCount > 0) return false;
 
     T bestX = V::Zero(), bestY = V::Zero(), bestSegment = V::Set(-1.0);
     const bool verticalLanes = V::Any(ray.rayVertical);
@@ -660,6 +664,7 @@ inline void StepLanes(const StepSegment* segments, int segmentCount, const StepR
     V::Store(batch.hitY + b, bestY);
     V::Store(batch.hitSegment + b, bestSegment);
   }
+  return true;
 }
 
 // The finished rays' last two points, by slot, count a whole number of
@@ -746,7 +751,7 @@ inline void ReflectedPoints(const ReflectBatch& batch, const double* m, double* 
 // The widths, each in its own file, as one table of entry points.
 struct LaneFunctions {
   int lanes;
-  void (*step)(const StepSegment* segments, int segmentCount, const StepRuns& runs,
+  bool (*step)(const StepSegment* segments, int segmentCount, const StepRuns& runs,
                const StepBatch& batch);
   void (*distances)(double targetX, double targetY, const CostBatch& batch);
   void (*reflectionAngles)(const ReflectBatch& batch, double* mr, double* t);
@@ -760,13 +765,10 @@ extern const LaneFunctions kEightLaneFunctions; // AVX-512 F and DQ
 // The same four entry points for a width V, for its file to fill the table with.
 template <typename V>
 struct LaneEntries {
-  static void Step(const StepSegment* segments, int segmentCount, const StepRuns& runs,
+  static bool Step(const StepSegment* segments, int segmentCount, const StepRuns& runs,
                    const StepBatch& batch) {
-    if (runs.runCount > 0) {
-      StepLanes<V, true>(segments, segmentCount, runs, batch);
-    } else {
-      StepLanes<V, false>(segments, segmentCount, runs, batch);
-    }
+    if (runs.runCount > 0) return StepLanes<V, true>(segments, segmentCount, runs, batch);
+    return StepLanes<V, false>(segments, segmentCount, runs, batch);
   }
   static void Distances(double targetX, double targetY, const CostBatch& batch) {
     DistanceLanes<V>(targetX, targetY, batch);
