@@ -201,7 +201,7 @@ void BeamTracer::MakeChunks() {
 void BeamTracer::MakeRunLanes(int runSize) {
   const int stride = (runSize + kMaxLanes - 1) / kMaxLanes * kMaxLanes;
   const std::size_t places = static_cast<std::size_t>(runCount) * static_cast<std::size_t>(stride);
-  constexpr int kArrays = 8;
+  constexpr int kArrays = 5;
   // Room to start the first array on a 64-byte boundary; each array's
   // length is a whole number of 64 bytes.
   laneStorage.resize(kArrays * places + kMaxLanes);
@@ -213,10 +213,7 @@ void BeamTracer::MakeRunLanes(int runSize) {
   double* const intercept = array[1];
   double* const av = array[2];
   double* const bv = array[3];
-  double* const ax = array[4];
-  double* const index = array[5];
-  double* const vertical = array[6];
-  double* const useX = array[7];
+  double* const useX = array[4];
   runHasVertical.assign(static_cast<std::size_t>(runCount), 0);
   for (int r = 0; r < runCount; ++r) {
     const StepChunk& run = chunks[static_cast<std::size_t>(r)];
@@ -226,26 +223,20 @@ void BeamTracer::MakeRunLanes(int runSize) {
       const std::size_t place = at + static_cast<std::size_t>(i);
       const int k = run.first + i;
       const SegmentLine& s = segments[static_cast<std::size_t>(k)];
-      slope[place] = s.slope;
-      intercept[place] = s.intercept;
+      slope[place] = s.vertical ? __builtin_nan("") : s.slope;
+      intercept[place] = s.vertical ? s.a.x : s.intercept;
       av[place] = s.av;
       bv[place] = s.bv;
-      ax[place] = s.a.x;
-      index[place] = k;
-      vertical[place] = s.vertical ? 1.0 : 0.0;
       useX[place] = s.useX ? 1.0 : 0.0;
       hasVertical |= s.vertical;
     }
-    // Padding: copies of the run's first segment, never counted (index -1).
+    // Padding: copies of the run's first segment, never counted.
     for (int i = run.count; i < stride; ++i) {
       const std::size_t place = at + static_cast<std::size_t>(i);
       slope[place] = slope[at];
       intercept[place] = intercept[at];
       av[place] = av[at];
       bv[place] = bv[at];
-      ax[place] = ax[at];
-      index[place] = -1.0;
-      vertical[place] = vertical[at];
       useX[place] = useX[at];
     }
     runHasVertical[static_cast<std::size_t>(r)] = hasVertical ? 1 : 0;
@@ -284,7 +275,7 @@ void BeamTracer::MakeRunLanes(int runSize) {
     ofRuns = false;
     levelFirst = made;
   }
-  runLanes = {slope, intercept, av, bv, ax, index, vertical, useX, runHasVertical.data(), stride,
+  runLanes = {slope, intercept, av, bv, useX, runHasVertical.data(), stride,
               wideNodes.data(), static_cast<int>(wideNodes.size()) - 1};
   useRunLanes = true;
 }

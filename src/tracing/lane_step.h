@@ -77,17 +77,15 @@ struct WideNode {
 
 // The runs' segments side by side, for testing one ray against several
 // segments at once: run r's segments in places [r stride, r stride + count),
-// the rest of its stride padding (index -1). Vertical and useX are 1 or 0.
-// stride is a multiple of every width's lanes, and every array is aligned
-// to 64 bytes.
+// in index order, the rest of its stride padding (copies of its first). A
+// vertical segment's slope is NaN and its intercept its x (every run here is
+// cullable, so no other slope is NaN); useX is 1 or 0. stride is a multiple
+// of every width's lanes, and every array is aligned to 64 bytes.
 struct RunLanes {
   const double* slope;
   const double* intercept;
   const double* av;
   const double* bv;
-  const double* ax;
-  const double* index;
-  const double* vertical;
   const double* useX;
   const unsigned char* runHasVertical;  // by run
   int stride;
@@ -468,7 +466,12 @@ inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double& hitX
   bool found = false;
   double bestSquare = 0.0;  // the least of laneSquare, once found
   alignas(64) double squares[V::kLanes];
-  auto test = [&](int at, bool anyVertical) __attribute__((always_inline)) {
+  // Segment k of places at onwards is segment first + k; those from end on
+  // are padding.
+  alignas(64) static constexpr double kLaneOffsets[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+  const T offsets = V::Load(kLaneOffsets);
+  auto test = [&](int at, double first, double end, bool anyVertical)
+                  __attribute__((always_inline)) {
     const T sSlope = V::Load(lanes.slope + at), sIntercept = V::Load(lanes.intercept + at);
     T mx, my;
     M meets;
@@ -476,14 +479,15 @@ inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double& hitX
       mx = ray.c_x;
       my = V::Add(sIntercept, V::Mul(sSlope, ray.c_x));
       meets = allLanes;
-      if (anyVertical) meets = V::AndNot(V::Gt(V::Load(lanes.vertical + at), zero), allLanes);
+      if (anyVertical) meets = V::AndNot(V::Neq(sSlope, sSlope), allLanes);
     } else {
       mx = V::Div(V::Sub(ray.intercept, sIntercept), V::Sub(sSlope, ray.slope));
       my = V::Add(V::Mul(mx, sSlope), sIntercept);
       meets = V::Neq(ray.slope, sSlope);
       if (anyVertical) {
-        const M vertical = V::Gt(V::Load(lanes.vertical + at), zero);
-        const T vx = V::Load(lanes.ax + at);
+        // A vertical segment's slope is NaN, its intercept its x.
+        const M vertical = V::Neq(sSlope, sSlope);
+        const T vx = sIntercept;
         mx = V::Select(vertical, vx, mx);
         my = V::Select(vertical, V::Add(ray.intercept, V::Mul(ray.slope, vx)), my);
         meets = V::Or(meets, vertical);
@@ -495,9 +499,9 @@ inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double& hitX
     const M ahead = V::Xor(V::Ge(rv, ray.cv), ray.towardLower);
     M inside = V::AndNot(outside, V::And(meets, ahead));
     if (!V::Any(inside)) return;
-    const T index = V::Load(lanes.index + at);
+    const T index = V::Add(V::Set(first), offsets);
     // Less the skipped segment and the padding.
-    inside = V::And(V::AndNot(V::Eq(ray.skip_k, index), inside), V::Ge(index, zero));
+    inside = V::And(V::AndNot(V::Eq(ray.skip_k, index), inside), V::Lt(index, V::Set(end)));
     if (!V::Any(inside)) return;
     const T ey = V::Sub(ray.c_y, my);
     const T ex = V::Sub(ray.c_x, mx);
@@ -569,7 +573,10 @@ inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double& hitX
         const StepChunk& chunk = runs.chunks[run];
         const bool anyVertical = lanes.runHasVertical[run] != 0;
         const int first = run * lanes.stride;
-        for (int at = first; at < first + chunk.count; at += V::kLanes) test(at, anyVertical);
+        const double end = chunk.first + chunk.count;
+        for (int at = first; at < first + chunk.count; at += V::kLanes) {
+          test(at, chunk.first + (at - first), end, anyVertical);
+        }
       }
     } else {
       for (int i = kept - 1; i >= 0; --i) {
