@@ -18,7 +18,7 @@
 //                                        reference, one thread and two)
 //   optimizer_bench --loop SCENE fast|reference|libm GENERATIONS
 //                                        (SCENE: a bench scene, or line24, line48, line100,
-//                                        line1000, line10000)
+//                                        line1000, line1500, line2000, line3000, line4000, line10000)
 //                                        only that loop, for instruction counts
 //                                        (see bench/instructions_per_generation.sh)
 #include <time.h>
@@ -342,7 +342,7 @@ void Latencies() {
 
 int RunLoopOnly(const char* name, const char* kind, const char* count) {
   std::vector<NamedScene> scenes = BenchScenes();
-  for (int n : {24, 48, 100, 1000, 10000}) scenes.push_back({"line" + std::to_string(n), LineScene(n)});
+  for (int n : {24, 48, 100, 1000, 1500, 2000, 3000, 4000, 10000}) scenes.push_back({"line" + std::to_string(n), LineScene(n)});
   for (const NamedScene& scene : scenes) {
     if (scene.name != name) continue;
     const bool library = std::strcmp(kind, "libm") == 0;

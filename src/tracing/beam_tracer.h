@@ -102,11 +102,12 @@ class BeamTracer {
   // From oneRayFrom segments, where runs are grouped, rays walk a tree of
   // the runs one by one, testing a run's segments side by side (see
   // OneRayHit); below it a batch of rays walks the groups together. The same
-  // bits either way. Measured (optimizer_bench --loop line1000 / line10000):
-  // alone is a quarter slower at 1000 segments and a quarter faster at 10,000.
-  // A ray alone tests a run's segments in vectors of eight, so its runs are
-  // longer (runSize; fewer boxes to test and sort per segment tested).
-  static constexpr int kOneRayFrom = 4000;
+  // bits either way. Measured (optimizer_bench --loop lineN fast, from
+  // generation 0): alone is a fifth slower at 1000 segments, as fast at
+  // 1500, 8 % faster at 2000 and 13 % at 3000. A ray alone tests a run's
+  // segments in vectors of eight, so its runs are longer (runSize: 32 took
+  // 8 % off 10,000 segments against 16; 24 half that, 48 and 64 as 32).
+  static constexpr int kOneRayFrom = 1500;
   static constexpr int kOneRayRunSize = 32;
   void SetOneRayFrom(int from, int runSize = kOneRayRunSize) {
     oneRayFrom = from;
