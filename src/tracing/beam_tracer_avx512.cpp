@@ -48,6 +48,7 @@ struct EightLanes {
   static bool All(Mask m) { return m == 0xFF; }
   // One bit per lane, lane 0 lowest.
   static unsigned Bits(Mask m) { return m; }
+  static double MinAcross(Type a) { return _mm512_reduce_min_pd(a); }
 };
 
 }  // namespace

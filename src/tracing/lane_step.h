@@ -517,11 +517,15 @@ inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double& hitX
     laneX = V::Select(take, mx, laneX);
     laneY = V::Select(take, my, laneY);
     laneSquare = V::Select(take, square, laneSquare);
-    V::Store(squares, laneSquare);
-    double least = squares[0];
-    for (int l = 1; l < V::kLanes; ++l) least = squares[l] < least ? squares[l] : least;
     found = true;
-    bestSquare = least;
+    if constexpr (requires { V::MinAcross(laneSquare); }) {
+      bestSquare = V::MinAcross(laneSquare);
+    } else {
+      V::Store(squares, laneSquare);
+      double least = squares[0];
+      for (int l = 1; l < V::kLanes; ++l) least = squares[l] < least ? squares[l] : least;
+      bestSquare = least;
+    }
   };
   constexpr LaneAxes kAxes = kRayUseX ? LaneAxes::kAllX : LaneAxes::kAllY;
   // Depth first, each node's children nearest first; a child is passed over
