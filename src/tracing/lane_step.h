@@ -470,10 +470,12 @@ inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double& hitX
   // are padding.
   alignas(64) static constexpr double kLaneOffsets[8] = {0, 1, 2, 3, 4, 5, 6, 7};
   const T offsets = V::Load(kLaneOffsets);
-  auto test = [&](int at, double first, double end, bool anyVertical)
+  // The lanes whose segments the ray meets, ahead, counted; mx and my the
+  // meeting points. No branch: a run's vectors are met one after another
+  // while their divisions overlap.
+  auto meet = [&](int at, double first, double end, bool anyVertical, T& mx, T& my)
                   __attribute__((always_inline)) {
     const T sSlope = V::Load(lanes.slope + at), sIntercept = V::Load(lanes.intercept + at);
-    T mx, my;
     M meets;
     if constexpr (kRayVertical) {
       mx = ray.c_x;
@@ -497,12 +499,14 @@ inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double& hitX
     const M outside = V::Xor(V::Le(hv, V::Load(lanes.av + at)), V::Gt(hv, V::Load(lanes.bv + at)));
     const T rv = kRayUseX ? mx : my;
     const M ahead = V::Xor(V::Ge(rv, ray.cv), ray.towardLower);
-    M inside = V::AndNot(outside, V::And(meets, ahead));
-    if (!V::Any(inside)) return;
+    const M inside = V::AndNot(outside, V::And(meets, ahead));
     const T index = V::Add(V::Set(first), offsets);
     // Less the skipped segment and the padding.
-    inside = V::And(V::AndNot(V::Eq(ray.skip_k, index), inside), V::Lt(index, V::Set(end)));
-    if (!V::Any(inside)) return;
+    return V::And(V::AndNot(V::Eq(ray.skip_k, index), inside), V::Lt(index, V::Set(end)));
+  };
+  // Keeps, lane by lane, the nearer of the lane's best and the meeting.
+  auto keep = [&](double first, M inside, T mx, T my) __attribute__((always_inline)) {
+    const T index = V::Add(V::Set(first), offsets);
     const T ey = V::Sub(ray.c_y, my);
     const T ex = V::Sub(ray.c_x, mx);
     const T square = V::Add(V::Mul(ey, ey), V::Mul(ex, ex));
@@ -578,8 +582,22 @@ inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double& hitX
         const bool anyVertical = lanes.runHasVertical[run] != 0;
         const int first = run * lanes.stride;
         const double end = chunk.first + chunk.count;
-        for (int at = first; at < first + chunk.count; at += V::kLanes) {
-          test(at, chunk.first + (at - first), end, anyVertical);
+        // Up to four vectors met at once, then kept one by one.
+        for (int at = first; at < first + chunk.count; at += 4 * V::kLanes) {
+          const int vectors = (first + chunk.count - at + V::kLanes - 1) / V::kLanes;
+          T mx[4], my[4];
+          M inside[4];
+          for (int v = 0; v < 4; ++v) {
+            if (v < vectors) {
+              inside[v] = meet(at + v * V::kLanes, chunk.first + (at + v * V::kLanes - first), end,
+                               anyVertical, mx[v], my[v]);
+            }
+          }
+          for (int v = 0; v < 4 && v < vectors; ++v) {
+            if (V::Any(inside[v])) {
+              keep(chunk.first + (at + v * V::kLanes - first), inside[v], mx[v], my[v]);
+            }
+          }
         }
       }
     } else {
