@@ -176,15 +176,8 @@ void BeamTracer::MakeChunks() {
       }
       const StepChunk& a = chunks[i];
       const StepChunk& b = chunks[i + 1];
-      StepChunk group{};
-      group.x0 = a.x0;
-      group.x1 = a.x1;
-      group.y0 = a.y0;
-      group.y1 = a.y1;
-      group.slack = a.slack;
-      group.slopeSlack = a.slopeSlack;
+      StepChunk group = a;
       Enclose(group, b);
-      group.first = a.first;
       group.count = a.count + b.count;
       group.cullable = true;
       group.left = static_cast<int>(i);

@@ -580,23 +580,23 @@ inline void OneRayHit(const StepRuns& runs, const RayLanes<V>& ray, double& hitX
         const int run = node.child[c];
         const StepChunk& chunk = runs.chunks[run];
         const bool anyVertical = lanes.runHasVertical[run] != 0;
-        const int first = run * lanes.stride;
+        // The run's places start at firstPlace; place firstPlace + i holds
+        // segment chunk.first + i.
+        const int firstPlace = run * lanes.stride;
+        const int endPlace = firstPlace + chunk.count;
         const double end = chunk.first + chunk.count;
         // Up to four vectors met at once, then kept one by one.
-        for (int at = first; at < first + chunk.count; at += 4 * V::kLanes) {
-          const int vectors = (first + chunk.count - at + V::kLanes - 1) / V::kLanes;
+        for (int at = firstPlace; at < endPlace; at += 4 * V::kLanes) {
+          const int vectors = (endPlace - at + V::kLanes - 1) / V::kLanes;
           T mx[4], my[4];
           M inside[4];
-          for (int v = 0; v < 4; ++v) {
-            if (v < vectors) {
-              inside[v] = meet(at + v * V::kLanes, chunk.first + (at + v * V::kLanes - first), end,
-                               anyVertical, mx[v], my[v]);
-            }
+          double segment[4];
+          for (int v = 0; v < 4 && v < vectors; ++v) {
+            segment[v] = chunk.first + (at + v * V::kLanes - firstPlace);
+            inside[v] = meet(at + v * V::kLanes, segment[v], end, anyVertical, mx[v], my[v]);
           }
           for (int v = 0; v < 4 && v < vectors; ++v) {
-            if (V::Any(inside[v])) {
-              keep(chunk.first + (at + v * V::kLanes - first), inside[v], mx[v], my[v]);
-            }
+            if (V::Any(inside[v])) keep(segment[v], inside[v], mx[v], my[v]);
           }
         }
       }
