@@ -435,8 +435,20 @@ int BeamTracer::Advance(const StepBatch& step, const int* rayOf, int activeCount
   lanesOf->reflectionAngles(batch, rayAngle.data(), turnAngle.data());
   // tan(atan(mr) + 2 atan(t)), as ReflectRayWith takes it. The padding's
   // slopes come out unread.
+  // Rays side by side mostly meet the same segment at the same angles: the
+  // last pair is looked at before the memo.
+  std::uint64_t lastRay = std::bit_cast<std::uint64_t>(rayAngle[0]);
+  std::uint64_t lastTurn = std::bit_cast<std::uint64_t>(turnAngle[0]);
+  double lastSlope = reflectedSlope(rayAngle[0], turnAngle[0]);
   for (int r = 0; r < reflecting; ++r) {
-    outgoingSlope[r] = reflectedSlope(rayAngle[r], turnAngle[r]);
+    const std::uint64_t ray = std::bit_cast<std::uint64_t>(rayAngle[r]);
+    const std::uint64_t turn = std::bit_cast<std::uint64_t>(turnAngle[r]);
+    if (ray != lastRay || turn != lastTurn) {
+      lastSlope = reflectedSlope(rayAngle[r], turnAngle[r]);
+      lastRay = ray;
+      lastTurn = turn;
+    }
+    outgoingSlope[r] = lastSlope;
   }
   lanesOf->reflectedPoints(batch, outgoingSlope.data(), dx.data(), dy.data());
   ReflectedSlope& memo = reflectedSlope.function();
