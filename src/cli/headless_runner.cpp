@@ -36,15 +36,13 @@ namespace {
 // without it.
 constexpr std::chrono::milliseconds kStopGrace{200};
 
-// How often the runner looks at a run it is not drawing progress for: takes
-// its rows, heeds an interrupt, saves a checkpoint when due. Every look wakes
-// a thread and takes the worker's lock: looking every 5 ms cost a
-// 10,000-generation run of the default scene about 2 ms of its 0.24 s of
-// processor time. An interrupt waits at most this long before the worker is
-// told.
-constexpr std::chrono::milliseconds kLookEvery{50};
-// With progress drawn every 100 ms, looks come often enough to keep its pace.
-constexpr std::chrono::milliseconds kLookEveryWhileDrawing{20};
+// How often the runner looks at its run: takes its rows, heeds an
+// interrupt, saves a checkpoint when due, draws progress (every 100 ms).
+// Every look wakes a thread and takes the worker's lock: looking every 5 ms
+// cost a 10,000-generation run of the default scene about 2 ms of its 0.24 s
+// of processor time. An interrupt waits at most this long before the worker
+// is told.
+constexpr std::chrono::milliseconds kLookEvery{20};
 
 using Clock = std::chrono::steady_clock;
 
@@ -372,7 +370,7 @@ int RunHeadless(const CommandLine& options, PictureOutput* pictures, std::FILE* 
       optimizer->RequestStop();
       outputFailed = true;
     }
-    optimizer->WaitUntilDone(showProgress ? kLookEveryWhileDrawing : kLookEvery);
+    optimizer->WaitUntilDone(kLookEvery);
     const auto now = Clock::now();
     if (showProgress && now - lastDraw >= std::chrono::milliseconds(100)) {
       lastDraw = now;
