@@ -433,10 +433,10 @@ int BeamTracer::Advance(const StepBatch& step, const int* rayOf, int activeCount
   const ReflectBatch batch{fromX.data(), fromY.data(), cx.data(),
                            cy.data(),    mirrorSlope.data(), padded};
   lanesOf->reflectionAngles(batch, rayAngle.data(), turnAngle.data());
-  // tan(atan(mr) + 2 atan(t)), as ReflectRayWith takes it. The padding's
-  // slopes come out unread.
-  // Rays side by side mostly meet the same segment at the same angles: the
-  // last pair is looked at before the memo.
+  // tan(atan(mr) + 2 atan(t)), as ReflectRayWith takes it; the padding's
+  // slopes come out unread. Rays side by side mostly meet the same segment
+  // at the same angles, so the last pair (by bits) is looked at before the
+  // memo.
   std::uint64_t lastRay = std::bit_cast<std::uint64_t>(rayAngle[0]);
   std::uint64_t lastTurn = std::bit_cast<std::uint64_t>(turnAngle[0]);
   double lastSlope = reflectedSlope(rayAngle[0], turnAngle[0]);
